@@ -1,0 +1,180 @@
+#include "audio/audio_system.h"
+
+#include <RtAudio.h>
+
+#include <atomic>
+
+#include "audio/engine.h"
+
+namespace zb::audio {
+
+OutputDriver::~OutputDriver() = default;
+AudioSystem::~AudioSystem() = default;
+
+// ---- Offline ----
+
+namespace {
+// The offline driver renders in blocks of this size, like a sound card with small periods.
+constexpr int64_t kOfflineBlock = 256;
+}  // namespace
+
+std::vector<float> OfflineDriver::render(int64_t frames) {
+    std::vector<float> out(static_cast<size_t>(frames) * 2);
+    render(out.data(), frames);
+    return out;
+}
+
+void OfflineDriver::render(float* interleaved, int64_t frames) {
+    if (!engine_) {
+        std::fill(interleaved, interleaved + frames * 2, 0.0f);
+        return;
+    }
+    if (engine_->hasUncommitted())
+        engine_->commit();
+    for (int64_t done = 0; done < frames; done += kOfflineBlock) {
+        const int64_t n = std::min(kOfflineBlock, frames - done);
+        engine_->process(interleaved + done * 2, static_cast<uint32_t>(n));
+        // This thread is also the UI thread here: move on what waits for room in the ring.
+        engine_->collectGarbage();
+    }
+}
+
+std::unique_ptr<OutputDriver> OfflineAudioSystem::openOutput(const std::string&) {
+    if (outputFails_)
+        throw SoundError(kErrNoDriver, "no output device");
+    auto driver = std::make_unique<OfflineDriver>(rate_);
+    last_ = driver.get();
+    return driver;
+}
+
+// ---- RtAudio ----
+
+namespace {
+
+constexpr unsigned int kRate = 44100;
+// Small periods keep the output latency low through PulseAudio (its default adds >100 ms).
+constexpr unsigned int kPeriodFrames = 256;
+constexpr unsigned int kPeriods = 2;
+
+// The APIs tried, in order: the sound server first, then the bare card.
+std::vector<RtAudio::Api> candidateApis() {
+    std::vector<RtAudio::Api> compiled;
+    RtAudio::getCompiledApi(compiled);
+    std::vector<RtAudio::Api> order;
+    for (RtAudio::Api want : {RtAudio::LINUX_PULSE, RtAudio::UNIX_JACK, RtAudio::LINUX_ALSA})
+        for (RtAudio::Api api : compiled)
+            if (api == want)
+                order.push_back(api);
+    return order;
+}
+
+class RtAudioDriver : public OutputDriver {
+  public:
+    explicit RtAudioDriver(std::unique_ptr<RtAudio> rt, unsigned int rate, unsigned int period)
+        : rt_(std::move(rt)), rate_(rate), period_(period) {}
+    ~RtAudioDriver() override { stop(); }
+
+    int sampleRate() const override { return static_cast<int>(rate_); }
+    bool realtime() const override { return true; }
+    bool failed() const override { return failed_.load(std::memory_order_relaxed); }
+    int64_t latencyFrames() const override {
+        try {
+            return rt_->getStreamLatency();
+        } catch (const RtAudioError&) {
+            return period_ * kPeriods;
+        }
+    }
+
+    void start(Engine& engine) override {
+        engine_.store(&engine, std::memory_order_release);
+        try {
+            if (!rt_->isStreamRunning())
+                rt_->startStream();
+        } catch (const RtAudioError& e) {
+            failed_.store(true);
+            throw SoundError(kErrNoDriver, e.getMessage());
+        }
+    }
+
+    void stop() override {
+        try {
+            if (rt_->isStreamOpen()) {
+                if (rt_->isStreamRunning())
+                    rt_->abortStream();
+                rt_->closeStream();
+            }
+        } catch (const RtAudioError&) {
+            // The device is gone; nothing left to stop.
+        }
+        engine_.store(nullptr, std::memory_order_release);
+    }
+
+    // Audio thread.
+    static int callback(void* out, void*, unsigned int frames, double, RtAudioStreamStatus,
+                        void* user) {
+        auto* self = static_cast<RtAudioDriver*>(user);
+        Engine* engine = self->engine_.load(std::memory_order_acquire);
+        auto* samples = static_cast<float*>(out);
+        if (engine) {
+            engine->process(samples, frames);
+        } else {
+            for (unsigned int i = 0; i < frames * 2; ++i) samples[i] = 0.0f;
+        }
+        return 0;
+    }
+
+    std::unique_ptr<RtAudio> rt_;
+    unsigned int rate_;
+    unsigned int period_;
+    std::atomic<Engine*> engine_{nullptr};
+    std::atomic<bool> failed_{false};
+};
+
+// Opens a stream on the API's default output device; null when the API has none.
+std::unique_ptr<RtAudioDriver> openOn(RtAudio::Api api) {
+    try {
+        auto rt = std::make_unique<RtAudio>(api);
+        rt->showWarnings(false);
+        if (rt->getDeviceCount() == 0)
+            return nullptr;
+        RtAudio::StreamParameters params;
+        params.deviceId = rt->getDefaultOutputDevice();
+        params.nChannels = 2;
+        RtAudio::StreamOptions options;
+        options.flags = RTAUDIO_MINIMIZE_LATENCY;
+        options.numberOfBuffers = kPeriods;
+        options.streamName = "Zembrola";
+        unsigned int period = kPeriodFrames;
+        auto driver = std::make_unique<RtAudioDriver>(nullptr, kRate, period);
+        rt->openStream(&params, nullptr, RTAUDIO_FLOAT32, kRate, &period, &RtAudioDriver::callback,
+                       driver.get(), &options, nullptr);
+        driver->rt_ = std::move(rt);
+        driver->period_ = period;
+        driver->rate_ = driver->rt_->getStreamSampleRate();
+        return driver;
+    } catch (const RtAudioError&) {
+        return nullptr;
+    }
+}
+
+}  // namespace
+
+bool RtAudioSystem::openMixer() {
+    for (RtAudio::Api api : candidateApis()) {
+        if (auto driver = openOn(api))
+            return true;
+    }
+    return false;
+}
+
+std::unique_ptr<OutputDriver> RtAudioSystem::openOutput(const std::string& deviceId) {
+    if (!deviceId.empty())
+        throw SoundError(kErrInvalidParam, "only the default device is offered");
+    for (RtAudio::Api api : candidateApis()) {
+        if (auto driver = openOn(api))
+            return driver;
+    }
+    throw SoundError(kErrNoDriver, "no sound output could be opened");
+}
+
+}  // namespace zb::audio

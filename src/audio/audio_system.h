@@ -1,0 +1,87 @@
+// The platform edge of the sound service: the system mixer check and the output stream.
+// The real system goes through RtAudio; the offline one renders on demand for tests and
+// benchmarks.
+//
+// Threads: openMixer/openOutput, start/stop are UI thread; OfflineDriver::render is
+// called by whoever drives the offline clock (a test's main thread).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zb::audio {
+
+class Engine;
+
+class OutputDriver {
+  public:
+    virtual ~OutputDriver();
+    virtual int sampleRate() const = 0;
+    // Starts calling engine.process from the driver's clock; the engine outlives the driver's
+    // running state (stop() is called before the engine goes away).
+    virtual void start(Engine& engine) = 0;
+    virtual void stop() = 0;
+    // True when a real device clocks the output; false for the offline driver.
+    virtual bool realtime() const = 0;
+    // Frames between process() and the sound leaving the device, as far as known.
+    virtual int64_t latencyFrames() const { return 0; }
+    // Set once the device has failed (the sound server went away).
+    virtual bool failed() const { return false; }
+};
+
+class AudioSystem {
+  public:
+    virtual ~AudioSystem();
+    // True when a sound server or sound card is reachable.
+    virtual bool openMixer() = 0;
+    // Opens the output stream for the device id (empty: the default); throws SoundError.
+    virtual std::unique_ptr<OutputDriver> openOutput(const std::string& deviceId) = 0;
+};
+
+// Renders only when asked: deterministic output for tests and benchmarks.
+class OfflineDriver : public OutputDriver {
+  public:
+    explicit OfflineDriver(int rate = 44100) : rate_(rate) {}
+    int sampleRate() const override { return rate_; }
+    void start(Engine& engine) override { engine_ = &engine; }
+    void stop() override { engine_ = nullptr; }
+    bool realtime() const override { return false; }
+
+    // Commits what the UI thread queued, then renders `frames` stereo frames.
+    std::vector<float> render(int64_t frames);
+    void render(float* interleaved, int64_t frames);
+
+  private:
+    int rate_;
+    Engine* engine_ = nullptr;
+};
+
+class OfflineAudioSystem : public AudioSystem {
+  public:
+    explicit OfflineAudioSystem(int rate = 44100) : rate_(rate) {}
+    bool openMixer() override { return mixer_; }
+    std::unique_ptr<OutputDriver> openOutput(const std::string& deviceId) override;
+
+    // Hardware doubles for the start-up paths.
+    void setMixerAvailable(bool available) { mixer_ = available; }
+    void setOutputFails(bool fails) { outputFails_ = fails; }
+    // The driver handed out by the last openOutput, to render with.
+    OfflineDriver* driver() const { return last_; }
+
+  private:
+    int rate_;
+    bool mixer_ = true;
+    bool outputFails_ = false;
+    OfflineDriver* last_ = nullptr;
+};
+
+// The system's default device through RtAudio (PulseAudio / PipeWire, ALSA, JACK).
+class RtAudioSystem : public AudioSystem {
+  public:
+    bool openMixer() override;
+    std::unique_ptr<OutputDriver> openOutput(const std::string& deviceId) override;
+};
+
+}  // namespace zb::audio

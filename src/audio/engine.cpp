@@ -1,0 +1,318 @@
+#include "audio/engine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace zb::audio {
+
+namespace {
+// A cut note fades out over this many output frames (about 1.5 ms at 44.1 kHz) so that a
+// stop never jumps to zero and clicks.
+constexpr int kFadeFrames = 64;
+constexpr size_t kQueueCapacity = 1 << 15;
+}  // namespace
+
+// Audio-thread state of one voice. A note that is stopped hands its sound to `tail`,
+// which fades out while the voice itself may already start again.
+struct Engine::Voice {
+    struct Reader {
+        const SampleData* data = nullptr;
+        double pos = 0.0;   // frames into the sample
+        double step = 1.0;  // sample frames per output frame
+        float gainL = 1.0f, gainR = 1.0f;
+    };
+    bool attached = false;
+    bool playing = false;
+    uint32_t generation = 0;
+    int32_t rate = 44100;
+    Reader main;
+    Reader tail;
+    int tailLeft = 0;  // frames of fade left on the tail
+};
+
+Engine::Engine(int outputRate)
+    : outputRate_(outputRate),
+      queue_(kQueueCapacity),
+      voices_(std::make_unique<Voice[]>(kMaxVoices)),
+      slots_(kMaxVoices),
+      finishedGeneration_(std::make_unique<std::atomic<uint32_t>[]>(kMaxVoices)) {
+    for (int i = 0; i < kMaxVoices; ++i) finishedGeneration_[i].store(0);
+    batch_.reserve(256);
+}
+
+Engine::~Engine() = default;
+
+int32_t Engine::addVoice(std::shared_ptr<const SampleData> data) {
+    for (int i = 0; i < kMaxVoices; ++i) {
+        if (!slots_[i].used) {
+            slots_[i].used = true;
+            slots_[i].data = data;
+            Command c{};
+            c.op = Op::Attach;
+            c.voice = i;
+            c.data = data.get();
+            c.i64 = data->sampleRate;
+            queue(c);
+            return i;
+        }
+    }
+    throw SoundError(kErrOutOfMemory, "all voices are in use");
+}
+
+void Engine::removeVoice(int32_t voice) {
+    if (voice < 0 || voice >= kMaxVoices || !slots_[voice].used)
+        return;
+    Command c{};
+    c.op = Op::Detach;
+    c.voice = voice;
+    queue(c);
+    // The audio thread may read the sample until the batch holding the detach is applied.
+    retired_.push_back({committedBatches_ + 1, std::move(slots_[voice].data)});
+    slots_[voice] = Slot{};
+}
+
+uint32_t Engine::play(int32_t voice) {
+    Command c{};
+    c.op = Op::Play;
+    c.voice = voice;
+    c.i64 = ++generations_;
+    queue(c);
+    return generations_;
+}
+
+void Engine::stop(int32_t voice) {
+    Command c{};
+    c.op = Op::Stop;
+    c.voice = voice;
+    queue(c);
+}
+
+void Engine::setPosition(int32_t voice, int64_t frame) {
+    Command c{};
+    c.op = Op::SetPosition;
+    c.voice = voice;
+    c.i64 = frame;
+    queue(c);
+}
+
+void Engine::setRate(int32_t voice, int32_t hz) {
+    Command c{};
+    c.op = Op::SetRate;
+    c.voice = voice;
+    c.i64 = hz;
+    queue(c);
+}
+
+void Engine::setGain(int32_t voice, float left, float right) {
+    Command c{};
+    c.op = Op::SetGain;
+    c.voice = voice;
+    c.a = left;
+    c.b = right;
+    queue(c);
+}
+
+void Engine::queue(const Command& c) {
+    batch_.push_back(c);
+    if (uncommitted_++ == 0 && scheduler_)
+        scheduler_();
+}
+
+void Engine::setCommitScheduler(std::function<void()> scheduler) {
+    scheduler_ = std::move(scheduler);
+}
+
+void Engine::commit(int64_t targetFrame) {
+    if (batch_.empty())
+        return;
+    Command begin{};
+    begin.op = Op::Begin;
+    begin.i64 = targetFrame;
+    begin.voice = static_cast<int32_t>(batch_.size());
+    overflow_.push_back(begin);
+    overflow_.insert(overflow_.end(), batch_.begin(), batch_.end());
+    batch_.clear();
+    uncommitted_ = 0;
+    ++committedBatches_;
+    flushOverflow();
+}
+
+// Moves whole batches into the ring while they fit; a batch is published to the audio
+// thread only once all of its commands are in.
+void Engine::flushOverflow() {
+    while (!overflow_.empty()) {
+        const size_t count = static_cast<size_t>(overflow_.front().voice) + 1;
+        if (queue_.freeSpace() < count)
+            return;
+        for (size_t i = 0; i < count; ++i) {
+            queue_.push(overflow_.front());
+            overflow_.pop_front();
+        }
+        publishedBatches_.fetch_add(1, std::memory_order_release);
+    }
+}
+
+bool Engine::finished(int32_t voice, uint32_t generation) const {
+    if (voice < 0 || voice >= kMaxVoices)
+        return true;
+    return finishedGeneration_[voice].load(std::memory_order_acquire) == generation;
+}
+
+void Engine::collectGarbage() {
+    flushOverflow();
+    const uint64_t applied = appliedBatches_.load(std::memory_order_acquire);
+    std::erase_if(retired_, [applied](const Retired& r) { return r.batch <= applied; });
+}
+
+int Engine::liveVoices() const {
+    return static_cast<int>(
+        std::count_if(slots_.begin(), slots_.end(), [](const Slot& s) { return s.used; }));
+}
+
+void Engine::applyCommand(const Command& c) {
+    Voice& v = voices_[c.voice];
+    switch (c.op) {
+        case Op::Attach:
+            v = Voice{};
+            v.attached = true;
+            v.main.data = c.data;
+            v.rate = static_cast<int32_t>(c.i64);
+            v.main.step = static_cast<double>(v.rate) / outputRate_;
+            break;
+        case Op::Detach:
+            v = Voice{};
+            break;
+        case Op::Play:
+            v.generation = static_cast<uint32_t>(c.i64);
+            if (v.main.data && v.main.pos >= static_cast<double>(v.main.data->frames)) {
+                // Played to the end earlier: nothing left to sound.
+                finishedGeneration_[c.voice].store(v.generation, std::memory_order_release);
+                v.playing = false;
+            } else {
+                v.playing = v.attached;
+            }
+            break;
+        case Op::Stop:
+            if (v.playing) {
+                v.tail = v.main;
+                v.tailLeft = kFadeFrames;
+            }
+            v.playing = false;
+            break;
+        case Op::SetPosition:
+            v.main.pos = static_cast<double>(c.i64);
+            break;
+        case Op::SetRate:
+            v.rate = static_cast<int32_t>(c.i64);
+            v.main.step = static_cast<double>(v.rate) / outputRate_;
+            break;
+        case Op::SetGain:
+            v.main.gainL = c.a;
+            v.main.gainR = c.b;
+            break;
+        case Op::Begin:
+            break;
+    }
+}
+
+namespace {
+
+// Linear interpolation between neighbouring frames; mono samples feed both channels.
+inline void readFrame(const SampleData& d, double pos, float& l, float& r) {
+    const int64_t i = static_cast<int64_t>(pos);
+    const float frac = static_cast<float>(pos - static_cast<double>(i));
+    const int64_t j = i + 1 < d.frames ? i + 1 : i;
+    if (d.channels == 1) {
+        const float a = d.samples[i], b = d.samples[j];
+        l = r = a + (b - a) * frac;
+    } else {
+        const float* fa = &d.samples[i * 2];
+        const float* fb = &d.samples[j * 2];
+        l = fa[0] + (fb[0] - fa[0]) * frac;
+        r = fa[1] + (fb[1] - fa[1]) * frac;
+    }
+}
+
+}  // namespace
+
+void Engine::mixAll(float* out, uint32_t frames) {
+    for (int n = 0; n < kMaxVoices; ++n) {
+        Voice& v = voices_[n];
+        if (!v.attached)
+            continue;
+        if (v.tailLeft > 0 && v.tail.data) {
+            Voice::Reader& t = v.tail;
+            const double end = static_cast<double>(t.data->frames);
+            for (uint32_t f = 0; f < frames && v.tailLeft > 0 && t.pos < end; ++f) {
+                float l, r;
+                readFrame(*t.data, t.pos, l, r);
+                const float g = static_cast<float>(v.tailLeft) / (kFadeFrames + 1);
+                out[2 * f] += l * t.gainL * g;
+                out[2 * f + 1] += r * t.gainR * g;
+                t.pos += t.step;
+                --v.tailLeft;
+            }
+            if (t.pos >= end)
+                v.tailLeft = 0;
+        }
+        if (!v.playing || !v.main.data)
+            continue;
+        Voice::Reader& m = v.main;
+        const double end = static_cast<double>(m.data->frames);
+        uint32_t f = 0;
+        for (; f < frames && m.pos < end; ++f) {
+            float l, r;
+            readFrame(*m.data, m.pos, l, r);
+            out[2 * f] += l * m.gainL;
+            out[2 * f + 1] += r * m.gainR;
+            m.pos += m.step;
+        }
+        if (m.pos >= end) {
+            // A one-shot stops by itself at its end and is rewound, ready to play again.
+            v.playing = false;
+            m.pos = 0.0;
+            finishedGeneration_[n].store(v.generation, std::memory_order_release);
+        }
+    }
+}
+
+void Engine::process(float* out, uint32_t frames) {
+    std::memset(out, 0, sizeof(float) * 2 * frames);
+    const int64_t base = framesRendered_.load(std::memory_order_relaxed);
+    uint32_t done = 0;
+    while (consumedBatches_ < publishedBatches_.load(std::memory_order_acquire)) {
+        const Command* begin = queue_.front();
+        if (!begin)
+            break;  // cannot happen: a published batch is wholly in the ring
+        const int64_t target = begin->i64;
+        uint32_t at = done;
+        if (target != kAsap) {
+            if (target >= base + frames)
+                break;  // belongs to a later block
+            if (target > base + done) {
+                at = static_cast<uint32_t>(target - base);
+            } else if (target < base + done) {
+                lateBatches_.fetch_add(1, std::memory_order_relaxed);
+            }
+        }
+        if (at > done) {
+            mixAll(out + 2 * done, at - done);
+            done = at;
+        }
+        const int32_t count = begin->voice;
+        queue_.pop();
+        for (int32_t i = 0; i < count; ++i) {
+            const Command* c = queue_.front();
+            applyCommand(*c);
+            queue_.pop();
+        }
+        ++consumedBatches_;
+        appliedBatches_.fetch_add(1, std::memory_order_release);
+    }
+    if (done < frames)
+        mixAll(out + 2 * done, frames - done);
+    framesRendered_.store(base + frames, std::memory_order_release);
+}
+
+}  // namespace zb::audio

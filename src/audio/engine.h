@@ -1,0 +1,131 @@
+// The mixer at the heart of the sound service. The UI thread queues commands in batches;
+// the audio thread applies each committed batch at one point of the output, at the frame
+// the batch asks for when that frame is still ahead, and mixes the playing voices.
+//
+// Threads: members marked "UI thread" may only be called from the one thread that owns the
+// SoundDevice (the program's UI thread, or a test's main thread). process() is the audio
+// thread's only entry point and is real-time safe: no locks, no allocation, no I/O.
+// Members marked "any thread" read atomics only.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "audio/sound.h"
+#include "audio/spsc_queue.h"
+
+namespace zb::audio {
+
+// Decoded sample memory, immutable once made. Interleaved float, one or two channels.
+struct SampleData {
+    int channels = 1;
+    int sampleRate = 44100;
+    int64_t frames = 0;
+    std::vector<float> samples;
+    WaveFormat format;
+};
+
+class Engine {
+  public:
+    static constexpr int kMaxVoices = 64;
+    static constexpr int64_t kAsap = -1;
+
+    explicit Engine(int outputRate);
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    int outputRate() const { return outputRate_; }
+
+    // UI thread. Claims a voice for the sample; throws SoundError when all are taken.
+    int32_t addVoice(std::shared_ptr<const SampleData> data);
+    // UI thread. Gives the voice back; its sample memory is freed on the UI thread once the
+    // audio thread has let go of it (collectGarbage).
+    void removeVoice(int32_t voice);
+
+    // UI thread. Queued commands; they take effect when their batch is committed.
+    // Returns the generation number of this play, for finished().
+    uint32_t play(int32_t voice);
+    void stop(int32_t voice);
+    void setPosition(int32_t voice, int64_t frame);
+    void setRate(int32_t voice, int32_t hz);
+    void setGain(int32_t voice, float left, float right);
+
+    // UI thread. Ends the current batch. Its commands are applied together at targetFrame
+    // (an absolute output frame) when that is still ahead, otherwise at the start of the
+    // next block the audio thread renders.
+    void commit(int64_t targetFrame = kAsap);
+    // UI thread. Called once for every batch, when its first command is queued, so the
+    // owner can arrange a commit after the current event (the Qt shell posts one).
+    void setCommitScheduler(std::function<void()> scheduler);
+    bool hasUncommitted() const { return uncommitted_ > 0; }
+
+    // UI thread. True once the voice has played to its end during the play with this
+    // generation number.
+    bool finished(int32_t voice, uint32_t generation) const;
+    // UI thread. Frees sample memory of removed voices the audio thread no longer uses.
+    void collectGarbage();
+    // UI thread. Voices currently claimed.
+    int liveVoices() const;
+
+    // Audio thread. Mixes `frames` stereo frames into `out` (interleaved, overwritten).
+    void process(float* out, uint32_t frames);
+
+    // Any thread.
+    int64_t framesRendered() const { return framesRendered_.load(std::memory_order_acquire); }
+    uint64_t lateBatches() const { return lateBatches_.load(std::memory_order_relaxed); }
+    uint64_t appliedBatches() const { return appliedBatches_.load(std::memory_order_acquire); }
+
+  private:
+    enum class Op : uint8_t { Begin, Attach, Detach, Play, Stop, SetPosition, SetRate, SetGain };
+    struct Command {
+        Op op;
+        int32_t voice;
+        int64_t i64;  // position, target frame, generation
+        float a, b;   // gains
+        const SampleData* data;
+    };
+    struct Voice;  // audio-thread state
+
+    void queue(const Command& c);
+    void flushOverflow();
+    void applyCommand(const Command& c);
+    void mixAll(float* out, uint32_t frames);
+
+    int outputRate_;
+    SpscQueue<Command> queue_;
+    std::unique_ptr<Voice[]> voices_;  // audio thread only (after construction)
+
+    // UI side bookkeeping.
+    struct Slot {
+        bool used = false;
+        std::shared_ptr<const SampleData> data;
+    };
+    std::vector<Slot> slots_;
+    struct Retired {
+        uint64_t batch;
+        std::shared_ptr<const SampleData> data;
+    };
+    std::vector<Retired> retired_;
+    std::vector<Command> batch_;    // the batch being built
+    std::deque<Command> overflow_;  // committed commands waiting for room in the ring
+    uint64_t committedBatches_ = 0;
+    uint32_t generations_ = 0;
+    int uncommitted_ = 0;
+    std::function<void()> scheduler_;
+
+    // Published by the UI thread, read by the audio thread.
+    std::atomic<uint64_t> publishedBatches_{0};
+    // Written by the audio thread.
+    uint64_t consumedBatches_ = 0;
+    std::unique_ptr<std::atomic<uint32_t>[]> finishedGeneration_;
+    std::atomic<int64_t> framesRendered_{0};
+    std::atomic<uint64_t> appliedBatches_{0};
+    std::atomic<uint64_t> lateBatches_{0};
+};
+
+}  // namespace zb::audio

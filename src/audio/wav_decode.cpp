@@ -1,0 +1,109 @@
+#include "audio/wav_decode.h"
+
+#include <sndfile.h>
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace zb::audio {
+
+namespace {
+
+// Decoded samples are held as 32-bit floats; refuse what would not fit in 1 GiB.
+constexpr int64_t kMaxDecodedBytes = int64_t{1} << 30;
+
+struct SndCloser {
+    void operator()(SNDFILE* f) const { sf_close(f); }
+};
+
+int16_t bitsOf(int subtype) {
+    switch (subtype) {
+        case SF_FORMAT_PCM_U8:
+        case SF_FORMAT_PCM_S8:
+            return 8;
+        case SF_FORMAT_PCM_16:
+            return 16;
+        case SF_FORMAT_PCM_24:
+            return 24;
+        case SF_FORMAT_PCM_32:
+        case SF_FORMAT_FLOAT:
+            return 32;
+        case SF_FORMAT_DOUBLE:
+            return 64;
+        default:
+            return 16;
+    }
+}
+
+}  // namespace
+
+std::shared_ptr<const SampleData> DecodeWavFile(const std::string& path) {
+    SF_INFO info{};
+    std::unique_ptr<SNDFILE, SndCloser> file(sf_open(path.c_str(), SFM_READ, &info));
+    if (!file) {
+        const int err = sf_error(nullptr);
+        // libsndfile reports a missing file as a system error; everything else it could not
+        // parse is a format problem.
+        if (err == SF_ERR_SYSTEM)
+            throw SoundError(kErrFileNotFound, "cannot open " + path + ": " + sf_strerror(nullptr));
+        throw SoundError(kErrBadFormat,
+                         "not a readable WAV file: " + path + ": " + sf_strerror(nullptr));
+    }
+    const int major = info.format & SF_FORMAT_TYPEMASK;
+    if (major != SF_FORMAT_WAV && major != SF_FORMAT_WAVEX && major != SF_FORMAT_RF64)
+        throw SoundError(kErrBadFormat, "not a WAV file: " + path);
+    if (info.channels < 1 || info.samplerate < 1)
+        throw SoundError(kErrBadFormat, "WAV file without channels or rate: " + path);
+    if (info.frames < kMinBufferFrames)
+        throw SoundError(kErrBufferTooSmall, "WAV file too short: " + path);
+
+    const int outChannels = info.channels == 1 ? 1 : 2;
+    if (info.frames > kMaxDecodedBytes / (4 * std::max(info.channels, outChannels)))
+        throw SoundError(kErrOutOfMemory, "WAV file too large: " + path);
+
+    auto data = std::make_shared<SampleData>();
+    try {
+        data->channels = outChannels;
+        data->sampleRate = info.samplerate;
+        std::vector<float> raw;
+        float* dest;
+        if (info.channels <= 2) {
+            data->samples.resize(static_cast<size_t>(info.frames) * info.channels);
+            dest = data->samples.data();
+        } else {
+            raw.resize(static_cast<size_t>(info.frames) * info.channels);
+            dest = raw.data();
+        }
+        // A truncated data chunk yields fewer frames than announced; keep what is there.
+        const sf_count_t got = sf_readf_float(file.get(), dest, info.frames);
+        const int64_t frames = got < 0 ? 0 : got;
+        if (frames < kMinBufferFrames)
+            throw SoundError(kErrBufferTooSmall, "WAV file holds too few frames: " + path);
+        if (info.channels > 2) {
+            data->samples.assign(static_cast<size_t>(frames) * 2, 0.0f);
+            const float norm = 1.0f / static_cast<float>((info.channels + 1) / 2);
+            for (int64_t f = 0; f < frames; ++f)
+                for (int c = 0; c < info.channels; ++c)
+                    data->samples[f * 2 + (c & 1)] += raw[f * info.channels + c] * norm;
+        } else {
+            data->samples.resize(static_cast<size_t>(frames) * info.channels);
+        }
+        data->frames = frames;
+    } catch (const std::bad_alloc&) {
+        throw SoundError(kErrOutOfMemory, "out of memory decoding " + path);
+    }
+
+    const int subtype = info.format & SF_FORMAT_SUBMASK;
+    WaveFormat& wf = data->format;
+    wf.formatTag = (subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE) ? 3 : 1;
+    wf.channels = static_cast<int16_t>(info.channels);
+    wf.samplesPerSec = info.samplerate;
+    wf.bitsPerSample = bitsOf(subtype);
+    wf.blockAlign = static_cast<int16_t>(info.channels * wf.bitsPerSample / 8);
+    wf.avgBytesPerSec = wf.blockAlign * info.samplerate;
+    return data;
+}
+
+}  // namespace zb::audio

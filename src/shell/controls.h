@@ -1,0 +1,73 @@
+// Small widget classes that give Qt controls the behaviour the program's logic relies on:
+// a selector whose selected index is -1 whenever its text is not one of its items, a
+// slider that reports clicks, and a picture strip that keeps the lines drawn into it.
+//
+// Threads: UI thread only.
+#pragma once
+
+#include <QComboBox>
+#include <QLabel>
+#include <QPointF>
+#include <QSlider>
+#include <QVector>
+#include <QWidget>
+
+namespace zb {
+
+// Drop-down selector with an editable field. selectedIndex() is -1 when nothing is
+// selected, including after the user typed text that is not exactly the current item.
+class Selector : public QComboBox {
+    Q_OBJECT
+public:
+    explicit Selector(QWidget* parent = nullptr);
+    int selectedIndex() const;
+    // -1 clears the selection and the text; selecting an index raises no handled event.
+    void setSelectedIndex(int index);
+};
+
+// Horizontal integer slider that also emits clicked() when the pointer is pressed and
+// released on it.
+class Slider : public QSlider {
+    Q_OBJECT
+public:
+    explicit Slider(QWidget* parent = nullptr);
+
+signals:
+    void clicked();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    bool pressed_ = false;
+};
+
+// Picture strip that draws in twips (15 to the pixel). It keeps a polyline of segments
+// in its own coordinates and repaints them; clearing drops them.
+class Waveform : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr double kTwipsPerPixel = 15.0;
+    explicit Waveform(QWidget* parent = nullptr);
+
+    // Width and height in drawing units (twips).
+    double scaleWidth() const { return width() * kTwipsPerPixel; }
+    double scaleHeight() const { return height() * kTwipsPerPixel; }
+
+    void setLineColor(QColor color) { color_ = color; }
+    // Replaces the picture by one polyline through these points (twips).
+    void setTrace(QVector<QPointF> points);
+    void clearPicture();
+    const QVector<QPointF>& trace() const { return points_; }
+    bool hasPicture() const { return !points_.isEmpty(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor color_;
+    QVector<QPointF> points_;
+};
+
+}  // namespace zb

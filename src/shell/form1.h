@@ -1,0 +1,135 @@
+// The main window: every control of the program's one working surface, the state the
+// window owns (voice slots, step counter, sound objects), and the subsystems that handle
+// its events. Each subsystem lives in its own folder and wires its own handlers.
+//
+// Threads: UI thread only.
+#pragma once
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <memory>
+
+#include "shell/controls.h"
+#include "shell/services.h"
+
+namespace zb {
+
+namespace audio {
+class SoundRoot;
+class SoundDevice;
+class SoundBuffer;
+}  // namespace audio
+
+class Voices;
+class Sequencer;
+class Randomizer;
+class Exporter;
+class BrowserLauncher;
+
+struct VoiceState {
+    int16_t noteMode = -1;
+    int16_t freqMode = -1;
+    int16_t toneMode = -1;
+    int16_t subMode = -1;
+    int16_t subFreqMode = -1;
+    int16_t lowMode = -1;
+    int32_t baseFrequency = 0;
+    std::shared_ptr<audio::SoundBuffer> mainBuffer;
+    std::shared_ptr<audio::SoundBuffer> subBuffer;
+    std::shared_ptr<audio::SoundBuffer> lowBuffer;
+};
+
+class Form1 : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kVoices = 4;
+    template <typename T>
+    using PerVoice = std::array<T*, kVoices>;
+
+    explicit Form1(const Services& services, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // --- Start-up and shutdown ---
+    // The whole start-up; runs once before the window is first shown. Returns false when
+    // the program must end without showing the window (the sound device failed).
+    bool Form_Load();
+    // The close step; setting cancel to 1 keeps the window open.
+    void Form_Unload(int16_t& cancel);
+    void InitSoundDevice();
+    void ReleaseAllBuffers();
+    void UnloadOtherWindows();
+    bool unloaded() const { return unloaded_; }
+
+    // --- Controls, by their names ---
+    // Top strip, one row per voice.
+    PerVoice<QPushButton> cmdSound{};
+    PerVoice<QLabel> lblFile{};
+    PerVoice<Waveform> waveform{};
+    PerVoice<QPushButton> cmdKill{};
+    // Control strip.
+    QGroupBox* Frame2 = nullptr;
+    QLabel* Label4 = nullptr;
+    Slider* SldBPM = nullptr;
+    QLineEdit* txtBPM = nullptr;
+    QLabel* Label11 = nullptr;
+    QCheckBox* ckLoop = nullptr;
+    QPushButton* Command1 = nullptr;
+    QPushButton* Command2 = nullptr;
+    QPushButton* cmdPlay = nullptr;
+    QPushButton* cmdStop = nullptr;
+    QPushButton* cmdStartRecord = nullptr;
+    QPushButton* Command3 = nullptr;
+    // Voice panels.
+    PerVoice<QGroupBox> contFrame{};
+    PerVoice<QLabel> txtCaption{};
+    PerVoice<QLabel> Label1{}, Label2{}, Label3{}, Label5{}, Label6{}, Label7{}, Label8{},
+        Label9{}, Label10{};
+    PerVoice<Slider> SldFrequency{}, SldPan{}, SldVolume{};
+    PerVoice<QLineEdit> txtTone{}, txtPan{}, txtVolume{};
+    PerVoice<Selector> cmbNote{}, cmbFreq{}, cmbTone{}, cmbSub{}, cmbSubF{}, cmbLow{};
+    // Controls without a visible face.
+    QTimer* timBpm = nullptr;
+    QTimer* timRec = nullptr;
+    QLabel* blank = nullptr;
+    QWidget* Frame6 = nullptr;
+    QPushButton* cmdSave = nullptr;
+
+    // --- State the window owns ---
+    std::array<VoiceState, kVoices> voices;
+    int16_t currentStep = 0;
+    int mixerHandle = 0;
+    std::shared_ptr<audio::SoundRoot> soundRoot;
+    std::shared_ptr<audio::SoundDevice> soundDevice;
+
+    // --- Subsystems ---
+    const Services& services() const { return services_; }
+    Dialogs& dialogs() const { return *services_.dialogs; }
+    Voices& voicesCtl() { return *voices_; }
+    Sequencer& sequencer() { return *sequencer_; }
+    Randomizer& randomizer() { return *randomizer_; }
+    Exporter& exporter() { return *exporter_; }
+    BrowserLauncher& browser() { return *browser_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildControls();
+
+    Services services_;
+    bool unloaded_ = false;
+    std::unique_ptr<Voices> voices_;
+    std::unique_ptr<Sequencer> sequencer_;
+    std::unique_ptr<Randomizer> randomizer_;
+    std::unique_ptr<Exporter> exporter_;
+    std::unique_ptr<BrowserLauncher> browser_;
+};
+
+}  // namespace zb

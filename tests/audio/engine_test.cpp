@@ -1,0 +1,243 @@
+// The sound service through its offline driver: what comes out of the mixer for the
+// operations the program uses.
+#include "audio/engine.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cmath>
+
+#include "audio/audio_system.h"
+#include "audio/sound.h"
+#include "support/wav_fixtures.h"
+
+namespace zb::audio {
+namespace {
+
+class EngineTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        device = root.CreateSoundDevice("");
+        driver = system.driver();
+        ASSERT_NE(driver, nullptr);
+    }
+
+    std::string file(const std::string& name, const test::WavSpec& spec,
+                     const std::vector<float>& samples) {
+        const std::string path = dir.filePath(QString::fromStdString(name)).toStdString();
+        EXPECT_TRUE(test::writeWav(path, spec, samples));
+        return path;
+    }
+
+    std::shared_ptr<SoundBuffer> load(const std::string& path) {
+        BufferDesc desc;
+        desc.flags = kCtrlFrequency | kCtrlPan | kCtrlVolume;
+        return device->CreateBufferFromFile(path, desc);
+    }
+
+    static void start(SoundBuffer& b) {
+        b.SetPlayPosition(0);
+        b.Play(0);
+    }
+
+    // Frames until the rendered output stays silent, rendering block by block.
+    int64_t soundingFrames(int64_t max) {
+        const auto out = driver->render(max);
+        int64_t last = -1;
+        for (int64_t i = 0; i < max; ++i)
+            if (out[i * 2] != 0.0f || out[i * 2 + 1] != 0.0f)
+                last = i;
+        return last + 1;
+    }
+
+    QTemporaryDir dir;
+    OfflineAudioSystem system;
+    SoundRoot root{system};
+    std::shared_ptr<SoundDevice> device;
+    OfflineDriver* driver = nullptr;
+};
+
+TEST_F(EngineTest, BufferReportsTheFilesOwnFormat) {
+    BufferDesc desc;
+    desc.flags = 0xE0;
+    auto b =
+        device->CreateBufferFromFile(file("a.wav", {22050, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_24},
+                                          test::sine(1000, 440, 22050, 2)),
+                                     desc);
+    EXPECT_EQ(desc.format.samplesPerSec, 22050);
+    EXPECT_EQ(desc.format.channels, 2);
+    EXPECT_EQ(desc.format.bitsPerSample, 24);
+    EXPECT_EQ(desc.flags, 0xE0);
+    EXPECT_EQ(b->frequency(), 22050);
+    EXPECT_EQ(b->GetStatus(), 0);
+}
+
+TEST_F(EngineTest, FrequencySetsTheRateAtWhichFramesAreConsumed) {
+    auto b = load(file("c.wav", {}, test::constant(4410, 1, 0.5f)));
+    start(*b);
+    EXPECT_EQ(soundingFrames(20000), 4410);  // own rate: one frame per output frame
+
+    b->SetFrequency(88200);
+    start(*b);
+    EXPECT_NEAR(soundingFrames(20000), 2205, 1);  // an octave up plays in half the time
+
+    b->SetFrequency(22050);
+    start(*b);
+    EXPECT_NEAR(soundingFrames(20000), 8820, 2);
+}
+
+TEST_F(EngineTest, DoubleFrequencyDoublesThePitch) {
+    auto b = load(file("s.wav", {}, test::sine(44100, 441, 44100, 1)));
+    b->SetFrequency(88200);
+    start(*b);
+    const auto out = driver->render(11025);
+    int crossings = 0;
+    for (size_t i = 1; i < 11025; ++i)
+        if ((out[(i - 1) * 2] < 0) != (out[i * 2] < 0))
+            ++crossings;
+    // 882 Hz over a quarter second: about 220 cycles, two crossings each.
+    EXPECT_NEAR(crossings, 441, 3);
+}
+
+TEST_F(EngineTest, VolumeAndPanFollowTheDecibelLaws) {
+    auto b = load(file("k.wav", {}, test::constant(20000, 1, 0.5f)));
+    struct Case {
+        int32_t volume, pan;
+        double left, right;
+    };
+    const Case cases[] = {
+        {0, 0, 0.5, 0.5},
+        {-600, 0, 0.5 * std::pow(10, -0.3), 0.5 * std::pow(10, -0.3)},
+        {0, -2000, 0.5, 0.05},  // pan left: the right channel drops by 20 dB
+        {0, 600, 0.5 * std::pow(10, -0.3), 0.5},
+        {-10000, 0, 0.0, 0.0},  // the minimum is silence
+        {0, 10000, 0.0, 0.5},   // full pan silences the other side
+    };
+    for (const Case& c : cases) {
+        b->SetVolume(c.volume);
+        b->SetPan(c.pan);
+        start(*b);
+        const auto out = driver->render(100);
+        EXPECT_NEAR(out[100], c.left, 1e-6) << c.volume << " " << c.pan;
+        EXPECT_NEAR(out[101], c.right, 1e-6) << c.volume << " " << c.pan;
+        b->Stop();
+        driver->render(200);
+    }
+}
+
+TEST_F(EngineTest, OneShotEndsByItselfAndStatusFollows) {
+    auto b = load(file("e.wav", {}, test::constant(1000, 1, 0.25f)));
+    EXPECT_EQ(b->GetStatus(), 0);
+    start(*b);
+    EXPECT_EQ(b->GetStatus(), kStatusPlaying);  // at once, before any frame is rendered
+    driver->render(512);
+    EXPECT_EQ(b->GetStatus(), kStatusPlaying);
+    driver->render(1024);
+    EXPECT_EQ(b->GetStatus(), 0);
+    EXPECT_EQ(soundingFrames(1000), 0);
+}
+
+TEST_F(EngineTest, StopKeepsThePositionAndPositionZeroRestarts) {
+    std::vector<float> ramp(4000);
+    for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<float>(i) / 8000.0f;
+    auto b = load(file("r.wav", {}, ramp));
+    start(*b);
+    driver->render(1000);
+    b->Stop();
+    EXPECT_EQ(b->GetStatus(), 0);
+    driver->render(500);
+    b->Play(0);  // carries on from where it stopped
+    auto out = driver->render(1);
+    EXPECT_NEAR(out[0], 1000.0f / 8000.0f, 1e-4);
+    b->Stop();
+    b->SetPlayPosition(0);
+    b->Play(0);
+    out = driver->render(100);  // past the fade of the cut note
+    EXPECT_NEAR(out[80 * 2], 80.0f / 8000.0f, 1e-4);
+}
+
+TEST_F(EngineTest, OutOfRangeArgumentsRaiseTheirCode) {
+    auto b = load(file("o.wav", {}, test::constant(1000, 1, 0.1f)));
+    auto code = [](auto fn) {
+        try {
+            fn();
+        } catch (const SoundError& e) {
+            return e.code();
+        }
+        return 0u;
+    };
+    EXPECT_EQ(code([&] { b->SetFrequency(99); }), kErrInvalidParam);
+    EXPECT_EQ(code([&] { b->SetFrequency(100001); }), kErrInvalidParam);
+    EXPECT_EQ(code([&] { b->SetFrequency(100); }), 0u);
+    EXPECT_EQ(code([&] { b->SetVolume(1); }), kErrInvalidParam);
+    EXPECT_EQ(code([&] { b->SetPan(-10001); }), kErrInvalidParam);
+    EXPECT_EQ(code([&] { b->Play(1); }), kErrInvalidParam);
+    EXPECT_EQ(code([&] { device->SetCooperativeLevel(0, 1); }), 0u);
+    EXPECT_EQ(b->frequency(), 100);  // a refused value changes nothing
+}
+
+TEST_F(EngineTest, CutNotesFadeOutButAttacksStayIntact) {
+    auto b = load(file("f.wav", {}, test::constant(20000, 1, 0.8f)));
+    start(*b);
+    auto out = driver->render(64);
+    EXPECT_NEAR(out[0], 0.8f, 1e-4);  // the very first frame is at full level
+    b->Stop();
+    out = driver->render(256);
+    float largestStep = std::fabs(out[0] - 0.79998779f);
+    for (size_t i = 1; i < 256; ++i)
+        largestStep = std::max(largestStep, std::fabs(out[i * 2] - out[(i - 1) * 2]));
+    EXPECT_LT(largestStep, 0.05f);
+    EXPECT_EQ(out[255 * 2], 0.0f);
+}
+
+TEST_F(EngineTest, ABatchTakesEffectAtOnePointOfTheOutput) {
+    auto a = load(file("a.wav", {}, test::constant(5000, 1, 0.25f)));
+    auto b = load(file("b.wav", {}, test::constant(5000, 1, 0.5f)));
+    driver->render(100);
+    start(*a);
+    start(*b);
+    device->engine().commit(device->engine().framesRendered() + 300);
+    const auto out = driver->render(1000);
+    EXPECT_EQ(out[299 * 2], 0.0f);
+    EXPECT_FLOAT_EQ(out[300 * 2], 0.75f);  // both notes start on the same frame
+    EXPECT_EQ(device->engine().lateBatches(), 0u);
+
+    a->Stop();
+    device->engine().commit(10);  // long past: applied at once and counted
+    driver->render(10);
+    EXPECT_EQ(device->engine().lateBatches(), 1u);
+}
+
+TEST_F(EngineTest, ReleasedBuffersFreeTheirVoiceAndMemory) {
+    const std::string path = file("m.wav", {}, test::constant(3000, 1, 0.3f));
+    std::weak_ptr<SoundBuffer> watch;
+    {
+        auto b1 = load(path);
+        auto b2 = load(path);
+        start(*b1);
+        driver->render(100);
+        EXPECT_EQ(device->engine().liveVoices(), 2);
+        watch = b1;
+    }
+    EXPECT_TRUE(watch.expired());
+    EXPECT_EQ(device->engine().liveVoices(), 0);
+    EXPECT_EQ(soundingFrames(500), 0);  // a released buffer falls silent
+}
+
+TEST_F(EngineTest, ManyBatchesWithoutRenderingAreKeptInOrder) {
+    auto b = load(file("q.wav", {}, test::constant(3000, 1, 0.3f)));
+    for (int i = 0; i < 20000; ++i) {  // more commands than the ring holds
+        b->SetVolume(-(i % 100));
+        device->engine().commit();
+    }
+    b->SetVolume(-600);
+    start(*b);
+    // Whatever did not fit follows block by block; the last batch still comes last.
+    const auto out = driver->render(256 * 4);
+    EXPECT_NEAR(out[256 * 3 * 2], 0.3 * std::pow(10, -0.3), 1e-4);
+}
+
+}  // namespace
+}  // namespace zb::audio

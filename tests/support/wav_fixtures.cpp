@@ -1,0 +1,63 @@
+#include "support/wav_fixtures.h"
+
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace zb::test {
+
+bool writeWav(const std::string& path, const WavSpec& spec, const std::vector<float>& samples) {
+    SF_INFO info{};
+    info.samplerate = spec.rate;
+    info.channels = spec.channels;
+    info.format = spec.format;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!f)
+        return false;
+    const sf_count_t frames = static_cast<sf_count_t>(samples.size()) / spec.channels;
+    const bool ok = sf_writef_float(f, samples.data(), frames) == frames;
+    sf_close(f);
+    return ok;
+}
+
+std::vector<float> sine(int64_t frames, double hz, int rate, int channels, double amp) {
+    std::vector<float> out(static_cast<size_t>(frames) * channels);
+    for (int64_t i = 0; i < frames; ++i) {
+        const float v = static_cast<float>(amp * std::sin(2.0 * M_PI * hz * i / rate));
+        for (int c = 0; c < channels; ++c) out[i * channels + c] = v;
+    }
+    return out;
+}
+
+std::vector<float> constant(int64_t frames, int channels, float value) {
+    return std::vector<float>(static_cast<size_t>(frames) * channels, value);
+}
+
+void writeBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string readBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<int64_t> onsets(const std::vector<float>& interleaved, int ch, float threshold,
+                            int64_t gap) {
+    std::vector<int64_t> found;
+    int64_t quiet = gap;
+    const int64_t frames = static_cast<int64_t>(interleaved.size()) / 2;
+    for (int64_t i = 0; i < frames; ++i) {
+        if (std::fabs(interleaved[i * 2 + ch]) > threshold) {
+            if (quiet >= gap)
+                found.push_back(i);
+            quiet = 0;
+        } else {
+            ++quiet;
+        }
+    }
+    return found;
+}
+
+}  // namespace zb::test

@@ -1,0 +1,36 @@
+// WAV files made by the tests themselves: tones, clicks and broken files, written with
+// libsndfile (or byte by byte for the broken ones) into a temporary folder.
+#pragma once
+
+#include <sndfile.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zb::test {
+
+struct WavSpec {
+    int rate = 44100;
+    int channels = 1;
+    int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+};
+
+// Writes interleaved float samples (-1..1); returns false when libsndfile refuses.
+bool writeWav(const std::string& path, const WavSpec& spec, const std::vector<float>& samples);
+
+// A sine of `frames` frames at `hz` and amplitude `amp`, the same on every channel.
+std::vector<float> sine(int64_t frames, double hz, int rate, int channels, double amp = 0.5);
+
+// Constant value on every frame and channel (handy to follow gains exactly).
+std::vector<float> constant(int64_t frames, int channels, float value);
+
+void writeBytes(const std::string& path, const std::string& bytes);
+std::string readBytes(const std::string& path);
+
+// Onsets: frames where the absolute level of channel `ch` rises above `threshold` after
+// at least `gap` frames below it.
+std::vector<int64_t> onsets(const std::vector<float>& interleaved, int ch, float threshold,
+                            int64_t gap);
+
+}  // namespace zb::test
