@@ -11,17 +11,21 @@ namespace {
 // stop never jumps to zero and clicks.
 constexpr int kFadeFrames = 64;
 constexpr size_t kQueueCapacity = 1 << 15;
+
+// Where and how fast a voice reads its sample.
+struct Reader {
+    const SampleData* data = nullptr;
+    double pos = 0.0;   // frames into the sample
+    double step = 1.0;  // sample frames per output frame
+    const SincKernel* kernel = nullptr;
+    float gainL = 1.0f, gainR = 1.0f;
+};
+
 }  // namespace
 
 // Audio-thread state of one voice. A note that is stopped hands its sound to `tail`,
 // which fades out while the voice itself may already start again.
 struct Engine::Voice {
-    struct Reader {
-        const SampleData* data = nullptr;
-        double pos = 0.0;   // frames into the sample
-        double step = 1.0;  // sample frames per output frame
-        float gainL = 1.0f, gainR = 1.0f;
-    };
     bool attached = false;
     bool playing = false;
     uint32_t generation = 0;
@@ -179,6 +183,7 @@ void Engine::applyCommand(const Command& c) {
             v.main.data = c.data;
             v.rate = static_cast<int32_t>(c.i64);
             v.main.step = static_cast<double>(v.rate) / outputRate_;
+            v.main.kernel = &resampler_.forStep(v.main.step);
             break;
         case Op::Detach:
             v = Voice{};
@@ -206,6 +211,7 @@ void Engine::applyCommand(const Command& c) {
         case Op::SetRate:
             v.rate = static_cast<int32_t>(c.i64);
             v.main.step = static_cast<double>(v.rate) / outputRate_;
+            v.main.kernel = &resampler_.forStep(v.main.step);
             break;
         case Op::SetGain:
             v.main.gainL = c.a;
@@ -218,19 +224,24 @@ void Engine::applyCommand(const Command& c) {
 
 namespace {
 
-// Linear interpolation between neighbouring frames; mono samples feed both channels.
-inline void readFrame(const SampleData& d, double pos, float& l, float& r) {
+// At a whole position and the sample's own rate the frames are copied as they are: the
+// common case of a drum hit played at its own pitch costs no filtering at all.
+inline bool exactFrame(double pos, double step) {
+    return step == 1.0 && pos == static_cast<double>(static_cast<int64_t>(pos));
+}
+
+inline void copyFrame(const SampleData& d, double pos, float& l, float& r) {
     const int64_t i = static_cast<int64_t>(pos);
-    const float frac = static_cast<float>(pos - static_cast<double>(i));
-    const int64_t j = i + 1 < d.frames ? i + 1 : i;
-    if (d.channels == 1) {
-        const float a = d.samples[i], b = d.samples[j];
-        l = r = a + (b - a) * frac;
+    l = d.channel(0)[i];
+    r = d.channel(1)[i];
+}
+
+inline void readFrame(const Reader& reader, float& l, float& r) {
+    if (exactFrame(reader.pos, reader.step)) {
+        copyFrame(*reader.data, reader.pos, l, r);
     } else {
-        const float* fa = &d.samples[i * 2];
-        const float* fb = &d.samples[j * 2];
-        l = fa[0] + (fb[0] - fa[0]) * frac;
-        r = fa[1] + (fb[1] - fa[1]) * frac;
+        ReadBandLimited(*reader.kernel, reader.data->channel(0), reader.data->channel(1),
+                        reader.pos, l, r);
     }
 }
 
@@ -242,11 +253,11 @@ void Engine::mixAll(float* out, uint32_t frames) {
         if (!v.attached)
             continue;
         if (v.tailLeft > 0 && v.tail.data) {
-            Voice::Reader& t = v.tail;
+            Reader& t = v.tail;
             const double end = static_cast<double>(t.data->frames);
             for (uint32_t f = 0; f < frames && v.tailLeft > 0 && t.pos < end; ++f) {
                 float l, r;
-                readFrame(*t.data, t.pos, l, r);
+                readFrame(t, l, r);
                 const float g = static_cast<float>(v.tailLeft) / (kFadeFrames + 1);
                 out[2 * f] += l * t.gainL * g;
                 out[2 * f + 1] += r * t.gainR * g;
@@ -258,16 +269,10 @@ void Engine::mixAll(float* out, uint32_t frames) {
         }
         if (!v.playing || !v.main.data)
             continue;
-        Voice::Reader& m = v.main;
+        Reader& m = v.main;
         const double end = static_cast<double>(m.data->frames);
-        uint32_t f = 0;
-        for (; f < frames && m.pos < end; ++f) {
-            float l, r;
-            readFrame(*m.data, m.pos, l, r);
-            out[2 * f] += l * m.gainL;
-            out[2 * f + 1] += r * m.gainR;
-            m.pos += m.step;
-        }
+        MixBandLimited(*m.kernel, m.data->channel(0), m.data->channel(1), m.data->frames, m.pos,
+                       m.step, m.gainL, m.gainR, out, frames);
         if (m.pos >= end) {
             // A one-shot stops by itself at its end and is rewound, ready to play again.
             v.playing = false;

@@ -15,18 +15,35 @@
 #include <memory>
 #include <vector>
 
+#include "audio/resampler.h"
 #include "audio/sound.h"
 #include "audio/spsc_queue.h"
 
 namespace zb::audio {
 
-// Decoded sample memory, immutable once made. Interleaved float, one or two channels.
+// Decoded sample memory, immutable once made: one or two channels, each a separate run of
+// floats (planar, so the interpolator reads every channel contiguously), with kPad frames
+// of silence before the first and after the last frame so it never needs a bounds test.
 struct SampleData {
+    static constexpr int64_t kPad = 64;
     int channels = 1;
     int sampleRate = 44100;
     int64_t frames = 0;
-    std::vector<float> samples;
+    std::vector<float> samples;  // channels runs of (frames + 2 * kPad)
     WaveFormat format;
+
+    // Sizes the storage for `n` frames of `channels`, all silent.
+    void allocate(int64_t n) {
+        frames = n;
+        samples.assign(static_cast<size_t>(n + 2 * kPad) * channels, 0.0f);
+    }
+    // Frame 0 of channel c (a mono sample answers for both channels).
+    float* channel(int c) {
+        return samples.data() + (c < channels ? c : 0) * (frames + 2 * kPad) + kPad;
+    }
+    const float* channel(int c) const {
+        return samples.data() + (c < channels ? c : 0) * (frames + 2 * kPad) + kPad;
+    }
 };
 
 class Engine {
@@ -97,6 +114,7 @@ class Engine {
     void mixAll(float* out, uint32_t frames);
 
     int outputRate_;
+    Resampler resampler_;
     SpscQueue<Command> queue_;
     std::unique_ptr<Voice[]> voices_;  // audio thread only (after construction)
 

@@ -2,6 +2,7 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -67,30 +68,21 @@ std::shared_ptr<const SampleData> DecodeWavFile(const std::string& path) {
     try {
         data->channels = outChannels;
         data->sampleRate = info.samplerate;
-        std::vector<float> raw;
-        float* dest;
-        if (info.channels <= 2) {
-            data->samples.resize(static_cast<size_t>(info.frames) * info.channels);
-            dest = data->samples.data();
-        } else {
-            raw.resize(static_cast<size_t>(info.frames) * info.channels);
-            dest = raw.data();
-        }
-        // A truncated data chunk yields fewer frames than announced; keep what is there.
-        const sf_count_t got = sf_readf_float(file.get(), dest, info.frames);
+        // Decode into a plain buffer first: a truncated data chunk yields fewer frames than
+        // announced, and those frames are kept.
+        std::vector<float> raw(static_cast<size_t>(info.frames) * info.channels);
+        const sf_count_t got = sf_readf_float(file.get(), raw.data(), info.frames);
         const int64_t frames = got < 0 ? 0 : got;
         if (frames < kMinBufferFrames)
             throw SoundError(kErrBufferTooSmall, "WAV file holds too few frames: " + path);
-        if (info.channels > 2) {
-            data->samples.assign(static_cast<size_t>(frames) * 2, 0.0f);
-            const float norm = 1.0f / static_cast<float>((info.channels + 1) / 2);
-            for (int64_t f = 0; f < frames; ++f)
-                for (int c = 0; c < info.channels; ++c)
-                    data->samples[f * 2 + (c & 1)] += raw[f * info.channels + c] * norm;
-        } else {
-            data->samples.resize(static_cast<size_t>(frames) * info.channels);
+        data->allocate(frames);
+        // Channels beyond two are folded in: even ones to the left, odd ones to the right.
+        const float norm =
+            info.channels > 2 ? 1.0f / static_cast<float>((info.channels + 1) / 2) : 1.0f;
+        for (int c = 0; c < info.channels; ++c) {
+            float* dest = data->channel(c & 1);
+            for (int64_t f = 0; f < frames; ++f) dest[f] += raw[f * info.channels + c] * norm;
         }
-        data->frames = frames;
     } catch (const std::bad_alloc&) {
         throw SoundError(kErrOutOfMemory, "out of memory decoding " + path);
     }
