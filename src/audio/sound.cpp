@@ -112,8 +112,10 @@ std::shared_ptr<SoundBuffer> SoundDevice::CreateBufferFromFile(const std::string
     struct stat st {};
     std::shared_ptr<const SampleData> data;
     const bool statted = ::stat(path.c_str(), &st) == 0;
-    if (statted && S_ISDIR(st.st_mode))
-        throw SoundError(kErrBadFormat, "a folder: " + path);
+    // Only regular files: a folder cannot be read, and a pipe or device would block the
+    // window while libsndfile waits for bytes that never come.
+    if (statted && !S_ISREG(st.st_mode))
+        throw SoundError(kErrBadFormat, "not a regular file: " + path);
     if (statted && path == cachePath_ && st.st_size == cacheSize_ &&
         st.st_mtim.tv_sec == cacheMtime_.tv_sec && st.st_mtim.tv_nsec == cacheMtime_.tv_nsec)
         data = cache_.lock();

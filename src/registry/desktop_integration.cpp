@@ -221,8 +221,11 @@ QList<QStringList> IntegrateWithDesktop(const QString& xdgDataHome, const Docume
     const bool refreshDesktop =
         desktopOk &&
         (desktopChanged || CacheStale(appsDir + QStringLiteral("/mimeinfo.cache"), desktopPath));
+    // Test runs and package build roots write the files but leave the system's databases
+    // alone: ZEMBROLA_NO_DESKTOP_REFRESH=1.
+    const bool allowed = qEnvironmentVariableIsEmpty("ZEMBROLA_NO_DESKTOP_REFRESH");
     const QList<QStringList> commands =
-        RefreshCommands(xdgDataHome, refreshMime, refreshDesktop,
+        RefreshCommands(xdgDataHome, allowed && refreshMime, allowed && refreshDesktop,
                         [](const QString& name) { return QStandardPaths::findExecutable(name); });
     for (const auto& argv : commands) StartDetached(argv);
     return commands;
