@@ -1,12 +1,79 @@
-// Placeholder until the web page window lands.
 #include "browser/launcher/browser_launcher.h"
 
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QLibrary>
+#include <QPushButton>
+#include <QtGlobal>
+
+#include "browser/launcher/browser_rules.h"
 #include "shell/form1.h"
 
 namespace zb {
-BrowserLauncher::BrowserLauncher(Form1& form) : form_(form) {}
-void BrowserLauncher::Command3_Click() {}
-void BrowserLauncher::unload() {
-    if (window_) window_->close();
+
+namespace {
+using CreateBrowser = QWidget* (*)(const char* startOverride);
 }
+
+BrowserLauncher::BrowserLauncher(Form1& form) : form_(form) {
+    if (form_.Command3)
+        connect(form_.Command3, &QPushButton::clicked, this, &BrowserLauncher::Command3_Click);
+}
+
+// The window is top-level and outlives the main window on purpose; it is not closed here.
+BrowserLauncher::~BrowserLauncher() = default;
+
+void BrowserLauncher::Command3_Click() {
+    if (!window_)
+        window_ = loadWindow();
+    if (!window_)
+        return;
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+}
+
+void BrowserLauncher::unload() {
+    if (window_)
+        window_->close();
+}
+
+QWidget* BrowserLauncher::loadWindow() {
+    lastError_.clear();
+    // Started after the application object without shared contexts, the web engine
+    // crashes the program; better no page than that.
+    if (QCoreApplication::instance() &&
+        !QCoreApplication::testAttribute(Qt::AA_ShareOpenGLContexts)) {
+        lastError_ = QStringLiteral("the application was made without Qt::AA_ShareOpenGLContexts");
+        qWarning("zembrola: cannot open the web page window: %s", qPrintable(lastError_));
+        return nullptr;
+    }
+    for (const auto& setting : browser::webEngineEnvironment(
+             geteuid() == 0, qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))) {
+        qputenv(setting.name.toLatin1().constData(), setting.value.toUtf8());
+    }
+
+    const QStringList candidates = browser::browserModuleCandidates(
+        form_.services().programDir, QCoreApplication::applicationDirPath(),
+        QStringLiteral(ZEMBROLA_BROWSER_MODULE));
+    for (const QString& path : candidates) {
+        QLibrary module(path);
+        // The module holds the web engine, which cannot be unloaded safely; it stays loaded
+        // for the rest of the run even when the window closes.
+        module.setLoadHints(QLibrary::PreventUnloadHint);
+        auto create = reinterpret_cast<CreateBrowser>(module.resolve("zembrola_create_browser"));
+        if (!create) {
+            lastError_ += module.errorString() + QLatin1Char('\n');
+            continue;
+        }
+        const QByteArray override = startOverride_.toUtf8();
+        return create(startOverride_.isEmpty() ? nullptr : override.constData());
+    }
+    // No message box: the button has no failure of its own to report, and a missing
+    // module is an installation fault. Say why on the terminal.
+    qWarning("zembrola: cannot open the web page window: %s", qPrintable(lastError_.trimmed()));
+    return nullptr;
+}
+
 }  // namespace zb
