@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -36,6 +37,16 @@ public:
     // Returns the chosen name, or an empty text when cancelled.
     virtual QString saveFile(QWidget* parent, const QString& title, const QString& filter) = 0;
 };
+
+// Qt name filters for a caller's filter text: "Description|pattern" pairs separated by
+// "|" become "Description (pattern)" entries ("*.*" meaning every file, ";" between
+// patterns); a text without "|" is taken as patterns alone. Empty input gives no filters.
+QStringList qtNameFilters(const QString& callerFilter);
+// The row in a list of `count` filters for a 1-based filter index; 0 and any index out
+// of range give the first row.
+int nameFilterRow(int filterIndex, int count);
+// Message text as a label shows it: a carriage return and line feed become one line break.
+QString displayText(const QString& text);
 
 // The real dialogs: QMessageBox and QFileDialog.
 class QtDialogs : public Dialogs {

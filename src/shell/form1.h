@@ -69,6 +69,7 @@ public:
 
     // --- Controls, by their names ---
     // Top strip, one row per voice.
+    QWidget* Frame1 = nullptr;
     PerVoice<QPushButton> cmdSound{};
     PerVoice<QLabel> lblFile{};
     PerVoice<Waveform> waveform{};

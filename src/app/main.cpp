@@ -1,0 +1,43 @@
+// Zembrola: a four-voice sample step sequencer. The main window's load step is the whole
+// start-up; the program ends when its last window closes.
+#include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QStandardPaths>
+
+#include "audio/audio_system.h"
+#include "export/capture_input.h"
+#include "shell/dialogs.h"
+#include "shell/form1.h"
+#include "shell/services.h"
+
+int main(int argc, char** argv) {
+    // The web page window's engine is loaded only on first use, after the application
+    // object exists; it needs contexts that share resources, which must be asked for here.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Zembrola"));
+    // The command line is not read: a document path starts the same empty window.
+
+    zb::QtDialogs dialogs;
+    zb::audio::RtAudioSystem audio;
+    zb::capture::RtAudioInputSystem captureInput;  // the default recording source
+
+    zb::Services services;
+    services.dialogs = &dialogs;
+    services.audio = &audio;
+    services.captureInput = &captureInput;
+    services.now = [] { return QDateTime::currentDateTime(); };
+    services.programDir = QApplication::applicationDirPath();
+    services.executablePath = QApplication::applicationFilePath();
+    services.dataDir = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+                           .filePath(QStringLiteral("zembrola"));
+
+    zb::Form1 form(services);
+    if (!form.Form_Load()) {
+        // The sound device could not be made; the message has been shown.
+        return 1;
+    }
+    form.show();
+    return app.exec();
+}

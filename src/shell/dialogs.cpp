@@ -1,0 +1,143 @@
+#include "shell/dialogs.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace zb {
+
+namespace {
+
+QString qtPatterns(const QString& patterns) {
+    QStringList out;
+    for (QString p : patterns.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        p = p.trimmed();
+        // Names without an extension are files too.
+        if (p == QLatin1String("*.*"))
+            p = QStringLiteral("*");
+        if (!p.isEmpty())
+            out.append(p);
+    }
+    return out.join(QLatin1Char(' '));
+}
+
+}  // namespace
+
+QStringList qtNameFilters(const QString& callerFilter) {
+    QStringList filters;
+    if (callerFilter.trimmed().isEmpty())
+        return filters;
+    if (!callerFilter.contains(QLatin1Char('|'))) {
+        filters.append(qtPatterns(callerFilter));
+        return filters;
+    }
+    const QStringList parts = callerFilter.split(QLatin1Char('|'));
+    for (int k = 0; k + 1 < parts.size(); k += 2) {
+        const QString description = parts[k].trimmed();
+        const QString patterns = qtPatterns(parts[k + 1]);
+        if (patterns.isEmpty())
+            continue;
+        // A description that shows its patterns in parentheses gets them rewritten, as
+        // Qt reads the patterns from there.
+        const int open = description.lastIndexOf(QLatin1Char('('));
+        if (description.endsWith(QLatin1Char(')')) && open >= 0) {
+            const QString name = description.left(open).trimmed();
+            filters.append(name.isEmpty() ? patterns
+                                          : QStringLiteral("%1 (%2)").arg(name, patterns));
+            continue;
+        }
+        filters.append(description.isEmpty()
+                           ? patterns
+                           : QStringLiteral("%1 (%2)").arg(description, patterns));
+    }
+    return filters;
+}
+
+int nameFilterRow(int filterIndex, int count) {
+    if (filterIndex < 1 || filterIndex > count)
+        return 0;
+    return filterIndex - 1;
+}
+
+QString displayText(const QString& text) {
+    QString shown = text;
+    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    return shown;
+}
+
+MsgResult QtDialogs::message(QWidget* parent, const QString& text, const QString& caption,
+                             MsgIcon icon, MsgButtons buttons) {
+    QMessageBox box(parent);
+    box.setWindowTitle(caption);
+    box.setTextFormat(Qt::PlainText);
+    box.setText(displayText(text));
+    switch (icon) {
+        case MsgIcon::None:
+            box.setIcon(QMessageBox::NoIcon);
+            break;
+        case MsgIcon::Information:
+            box.setIcon(QMessageBox::Information);
+            break;
+        case MsgIcon::Error:
+            box.setIcon(QMessageBox::Critical);
+            break;
+    }
+    if (buttons == MsgButtons::Ok) {
+        box.setStandardButtons(QMessageBox::Ok);
+        box.setDefaultButton(QMessageBox::Ok);
+        box.setEscapeButton(QMessageBox::Ok);
+    } else {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::Cancel);
+    }
+    box.exec();
+    switch (box.standardButton(box.clickedButton())) {
+        case QMessageBox::Yes:
+            return MsgResult::Yes;
+        case QMessageBox::No:
+            return MsgResult::No;
+        case QMessageBox::Cancel:
+            return MsgResult::Cancel;
+        default:
+            return buttons == MsgButtons::Ok ? MsgResult::Ok : MsgResult::Cancel;
+    }
+}
+
+OpenFileResult QtDialogs::openFile(QWidget* parent, const OpenFileRequest& request) {
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // The program only ever asks for a file that exists (and shows no read-only box).
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    const QStringList filters = qtNameFilters(request.filter);
+    if (!filters.isEmpty()) {
+        dialog.setNameFilters(filters);
+        dialog.selectNameFilter(filters[nameFilterRow(request.filterIndex, filters.size())]);
+    }
+    if (!request.initialDir.isEmpty())
+        dialog.setDirectory(request.initialDir);
+    if (!request.fileName.isEmpty())
+        dialog.selectFile(request.fileName);
+
+    OpenFileResult result;
+    result.filterIndex = request.filterIndex;
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return result;
+    result.fileName = dialog.selectedFiles().front();
+    const int row = filters.indexOf(dialog.selectedNameFilter());
+    result.filterIndex = row >= 0 ? row + 1 : 1;
+    return result;
+}
+
+QString QtDialogs::saveFile(QWidget* parent, const QString& title, const QString& filter) {
+    QFileDialog dialog(parent, title);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    const QStringList filters = qtNameFilters(filter);
+    if (!filters.isEmpty())
+        dialog.setNameFilters(filters);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().front();
+}
+
+}  // namespace zb

@@ -1,0 +1,49 @@
+// The main window's colours, fonts, geometry unit and icon, as plain values and functions
+// so that they can be checked without building the window.
+//
+// Threads: UI thread only (the icon needs a running QGuiApplication).
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+namespace zb::look {
+
+// Window, top strip, control strip and voice panel background.
+inline constexpr QRgb kBackground = qRgb(80, 73, 47);
+// Background of entry fields: selectors, text boxes, file-name fields, waveform strips.
+inline constexpr QRgb kField = qRgb(130, 106, 82);
+// Text of entry fields and panel titles; face of the push buttons; the waveform trace.
+inline constexpr QRgb kFace = qRgb(203, 228, 199);
+// Field labels of the voice panels and the control strip's caption.
+inline constexpr QRgb kLabel = qRgb(135, 193, 33);
+// Greyed text of disabled push buttons and fields.
+inline constexpr QRgb kDisabledText = qRgb(128, 128, 128);
+
+inline constexpr int kTwipsPerPixel = 15;
+// The fixed client area: 11535 x 6255 twips.
+inline constexpr int kClientWidthTwips = 11535;
+inline constexpr int kClientHeightTwips = 6255;
+
+// Twips to pixels, to the nearest pixel.
+int px(int twips);
+// A rectangle given in twips (left, top, width, height), in pixels.
+QRect twipsRect(int left, int top, int width, int height);
+
+// The voice panels' face: Verdana when it is installed, else DejaVu Sans.
+QString panelFontFamily(const QStringList& installedFamilies);
+
+// The window's own face for push buttons, file-name fields and the control strip: the
+// condensed DejaVu face when installed (the fixed button widths leave no room for a wide
+// one), else the system's default family.
+QString windowFontFamily(const QStringList& installedFamilies, const QString& systemFamily);
+inline constexpr double kWindowFontPoints = 7.5;
+
+// The window icon: a 32 x 32 grid of four voice rows of eight steps, some lit, drawn in
+// the window's own colours.
+QImage windowIconImage();
+
+}  // namespace zb::look

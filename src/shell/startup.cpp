@@ -1,0 +1,114 @@
+// Start-up, the close step, and releasing the sound objects.
+#include <QApplication>
+#include <QCloseEvent>
+#include <QPointer>
+#include <exception>
+
+#include "audio/audio_system.h"
+#include "audio/engine.h"
+#include "audio/sound.h"
+#include "browser/launcher/browser_launcher.h"
+#include "export/exporter.h"
+#include "registry/fileass.h"
+#include "shell/dialogs.h"
+#include "shell/form1.h"
+
+namespace zb {
+
+namespace {
+// Any non-zero value stands for the one mixer the program opens.
+constexpr int kMixerOpen = 1;
+}  // namespace
+
+bool Form1::Form_Load() {
+    fileass::RegisterSongDocumentType(services_.dataDir, services_.executablePath);
+    // The tempo handler follows from this change: step period and tempo text.
+    SldBPM->setValue(120);
+    cmdSave->setEnabled(false);
+    exporter().captureStarted = false;
+
+    mixerHandle = services_.audio->openMixer() ? kMixerOpen : 0;
+    if (mixerHandle == 0) {
+        dialogs().message(this, QStringLiteral("Couldn't open the mixer."),
+                          QStringLiteral("Zembrola"), MsgIcon::None, MsgButtons::Ok);
+        return true;
+    }
+    InitSoundDevice();
+    return !unloaded_;
+}
+
+void Form1::InitSoundDevice() {
+    try {
+        soundRoot = std::make_shared<audio::SoundRoot>(*services_.audio);
+        soundDevice = soundRoot->CreateSoundDevice("");
+        soundDevice->SetCooperativeLevel(static_cast<intptr_t>(winId()), 1);
+    } catch (const std::exception&) {
+        dialogs().message(
+            this, QStringLiteral("Could not initialize DirectSound.\r\nThis sample will exit."),
+            QStringLiteral("Exiting..."), MsgIcon::Information, MsgButtons::Ok);
+        close();
+        return;
+    }
+
+    // Everything one UI event asks of the buffers reaches the audio thread as one batch:
+    // the first command of a batch posts a commit that runs once the event is handled.
+    std::weak_ptr<audio::SoundDevice> device = soundDevice;
+    soundDevice->engine().setCommitScheduler([this, device] {
+        QTimer::singleShot(0, this, [device] {
+            if (auto d = device.lock()) {
+                d->engine().commit();
+                d->engine().collectGarbage();
+            }
+        });
+    });
+}
+
+void Form1::Form_Unload(int16_t& cancel) {
+    exporter().TakeGuard(cancel);
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    int16_t cancel = 0;
+    Form_Unload(cancel);
+    if (cancel != 0) {
+        event->ignore();
+        return;
+    }
+    unloaded_ = true;
+    event->accept();
+}
+
+void Form1::ReleaseAllBuffers() {
+    for (VoiceState& v : voices) {
+        if (!v.mainBuffer)
+            continue;
+        for (const auto& buffer : {v.mainBuffer, v.subBuffer, v.lowBuffer}) {
+            // A loaded voice has all three; the check only guards against a broken slot.
+            if (buffer && buffer->GetStatus() == audio::kStatusPlaying)
+                buffer->Stop();
+        }
+        v.mainBuffer.reset();
+        v.subBuffer.reset();
+        v.lowBuffer.reset();
+    }
+    soundDevice.reset();
+    soundRoot.reset();
+}
+
+void Form1::UnloadOtherWindows() {
+    // Closing one window may delete others; hold them by guarded pointers.
+    QList<QPointer<QWidget>> windows;
+    for (QWidget* w : QApplication::topLevelWidgets()) windows.append(w);
+    for (const QPointer<QWidget>& w : windows) {
+        if (!w || w == this)
+            continue;
+        // Menus, tool tips and drop-down lists are parts of other windows, not windows.
+        const Qt::WindowType type = w->windowType();
+        if (type == Qt::Popup || type == Qt::ToolTip || type == Qt::Desktop)
+            continue;
+        w->close();
+    }
+    browser().unload();
+}
+
+}  // namespace zb

@@ -1,0 +1,184 @@
+// The real message boxes and file dialogs, driven while they are up, and the plain rules
+// behind them (filter translation, filter index, line breaks, fonts, icon).
+#include "shell/dialogs.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include "shell/look.h"
+#include "support/form_fixture.h"
+
+namespace zb {
+namespace {
+
+TEST(DialogRulesTest, NameFilters) {
+    const std::pair<QString, QStringList> cases[] = {
+        {"Wave Files (*.wav)|*.wav", {"Wave Files (*.wav)"}},
+        {"*.WAV", {"*.WAV"}},
+        {"Wave Files (*.wav)|*.wav|All Files (*.*)|*.*", {"Wave Files (*.wav)", "All Files (*)"}},
+        {"Sounds|*.wav;*.aif", {"Sounds (*.wav *.aif)"}},
+        {"Old (*.snd)|*.wav", {"Old (*.wav)"}},
+        {"", {}},
+        {"Broken|", {}},
+    };
+    for (const auto& [caller, expected] : cases) {
+        EXPECT_EQ(qtNameFilters(caller), expected) << caller.toStdString();
+    }
+}
+
+TEST(DialogRulesTest, FilterIndexIsOneBased) {
+    struct Case {
+        int index, count, row;
+    };
+    for (const Case c : {Case{0, 2, 0}, Case{1, 2, 0}, Case{2, 2, 1}, Case{3, 2, 0}, Case{-4, 2, 0},
+                         Case{1, 0, 0}}) {
+        EXPECT_EQ(nameFilterRow(c.index, c.count), c.row) << c.index << "/" << c.count;
+    }
+}
+
+TEST(DialogRulesTest, TwoLineMessageShowsAsTwoLines) {
+    EXPECT_EQ(displayText("Could not initialize DirectSound.\r\nThis sample will exit."),
+              "Could not initialize DirectSound.\nThis sample will exit.");
+    EXPECT_EQ(displayText("plain"), "plain");
+}
+
+TEST(DialogRulesTest, PanelFontAndIcon) {
+    EXPECT_EQ(look::panelFontFamily({"Arial", "Verdana"}), "Verdana");
+    EXPECT_EQ(look::panelFontFamily({"Arial", "DejaVu Sans"}), "DejaVu Sans");
+    EXPECT_EQ(look::panelFontFamily({}), "DejaVu Sans");
+    EXPECT_EQ(look::windowFontFamily({"DejaVu Sans", "DejaVu Sans Condensed"}, "Sans Serif"),
+              "DejaVu Sans Condensed");
+    EXPECT_EQ(look::windowFontFamily({"Noto Sans"}, "Noto Sans"), "Noto Sans");
+    EXPECT_EQ(look::px(11535), 769);
+    EXPECT_EQ(look::px(6255), 417);
+    EXPECT_EQ(look::px(855), 57);
+
+    test::ensureApp();
+    const QImage icon = look::windowIconImage();
+    EXPECT_EQ(icon.size(), QSize(32, 32));
+    EXPECT_FALSE(icon.hasAlphaChannel());
+    QSet<QRgb> colours;
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 32; ++x) colours.insert(icon.pixel(x, y) | 0xff000000u);
+    const QSet<QRgb> palette = {look::kBackground, look::kField, look::kFace, look::kLabel};
+    EXPECT_EQ(colours, palette);
+}
+
+// Runs `inspect` on the modal window once it is up.
+void whenModal(std::function<void(QWidget*)> inspect) {
+    QTimer::singleShot(0, [inspect] {
+        QWidget* modal = QApplication::activeModalWidget();
+        ASSERT_NE(modal, nullptr);
+        inspect(modal);
+        // A failed expectation must not leave the test waiting on an open dialog.
+        if (auto* d = qobject_cast<QDialog*>(modal); d && d->isVisible())
+            d->reject();
+    });
+}
+
+TEST(QtDialogsTest, MessageBoxes) {
+    test::ensureApp();
+    QtDialogs dialogs;
+    struct Case {
+        QString text, caption;
+        MsgIcon icon;
+        MsgButtons buttons;
+        QMessageBox::Icon qtIcon;
+        QMessageBox::StandardButtons qtButtons;
+        QMessageBox::StandardButton press;
+        MsgResult result;
+    };
+    const Case cases[] = {
+        {"Couldn't open the mixer.", "Zembrola", MsgIcon::None, MsgButtons::Ok, QMessageBox::NoIcon,
+         QMessageBox::Ok, QMessageBox::Ok, MsgResult::Ok},
+        {"Could not initialize DirectSound.\r\nThis sample will exit.", "Exiting...",
+         MsgIcon::Information, MsgButtons::Ok, QMessageBox::Information, QMessageBox::Ok,
+         QMessageBox::Ok, MsgResult::Ok},
+        {"Question?", "WAV Recorder", MsgIcon::None, MsgButtons::YesNoCancel, QMessageBox::NoIcon,
+         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::No, MsgResult::No},
+        {"Question?", "WAV Recorder", MsgIcon::None, MsgButtons::YesNoCancel, QMessageBox::NoIcon,
+         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes,
+         MsgResult::Yes},
+        {"Too short", "Couldn't load", MsgIcon::Error, MsgButtons::Ok, QMessageBox::Critical,
+         QMessageBox::Ok, QMessageBox::Ok, MsgResult::Ok},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.caption.toStdString());
+        bool seen = false;
+        whenModal([&](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            ASSERT_NE(box, nullptr);
+            seen = true;
+            EXPECT_EQ(box->windowTitle(), c.caption);
+            EXPECT_EQ(box->text(), displayText(c.text));
+            EXPECT_EQ(box->icon(), c.qtIcon);
+            EXPECT_EQ(box->standardButtons(), c.qtButtons);
+            box->button(c.press)->click();
+        });
+        EXPECT_EQ(dialogs.message(nullptr, c.text, c.caption, c.icon, c.buttons), c.result);
+        EXPECT_TRUE(seen);
+    }
+}
+
+TEST(QtDialogsTest, OpenDialogStartsWhereAskedAndReadsTheFilterBack) {
+    test::ensureApp();
+    QTemporaryDir dir;
+    const QString wav = QDir(dir.path()).filePath("kick.wav");
+    QFile(wav).open(QIODevice::WriteOnly);
+    QtDialogs dialogs;
+    OpenFileRequest request;
+    request.flags = 0x1004;
+    request.filterIndex = 2;
+    request.filter = "Wave Files (*.wav)|*.wav|All Files (*.*)|*.*";
+    request.initialDir = dir.path();
+
+    whenModal([&](QWidget* w) {
+        auto* d = qobject_cast<QFileDialog*>(w);
+        ASSERT_NE(d, nullptr);
+        EXPECT_EQ(d->acceptMode(), QFileDialog::AcceptOpen);
+        EXPECT_EQ(d->fileMode(), QFileDialog::ExistingFile);
+        EXPECT_EQ(d->nameFilters(), QStringList({"Wave Files (*.wav)", "All Files (*)"}));
+        EXPECT_EQ(d->selectedNameFilter(), "All Files (*)");
+        EXPECT_EQ(QDir(d->directory()).canonicalPath(), QDir(dir.path()).canonicalPath());
+        d->selectNameFilter("Wave Files (*.wav)");
+        d->selectFile(wav);
+        static_cast<QDialog*>(d)->accept();
+    });
+    const OpenFileResult r = dialogs.openFile(nullptr, request);
+    EXPECT_EQ(QFileInfo(r.fileName).canonicalFilePath(), QFileInfo(wav).canonicalFilePath());
+    EXPECT_EQ(r.filterIndex, 1);
+
+    whenModal([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
+    request.filterIndex = 0;
+    const OpenFileResult cancelled = dialogs.openFile(nullptr, request);
+    EXPECT_TRUE(cancelled.fileName.isEmpty());
+}
+
+TEST(QtDialogsTest, SaveDialogTitleFilterAndName) {
+    test::ensureApp();
+    QTemporaryDir dir;
+    const QString target = QDir(dir.path()).filePath("mytake");
+    QtDialogs dialogs;
+    whenModal([&](QWidget* w) {
+        auto* d = qobject_cast<QFileDialog*>(w);
+        ASSERT_NE(d, nullptr);
+        EXPECT_EQ(d->windowTitle(), "Save Wave File");
+        EXPECT_EQ(d->acceptMode(), QFileDialog::AcceptSave);
+        EXPECT_EQ(d->nameFilters(), QStringList({"*.WAV"}));
+        d->selectFile(target);
+        static_cast<QDialog*>(d)->accept();
+    });
+    EXPECT_EQ(dialogs.saveFile(nullptr, "Save Wave File", "*.WAV"), target);
+
+    whenModal([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
+    EXPECT_TRUE(dialogs.saveFile(nullptr, "Save Wave File", "*.WAV").isEmpty());
+}
+
+}  // namespace
+}  // namespace zb
