@@ -1,17 +1,295 @@
-// Placeholder until the export lands.
 #include "export/exporter.h"
 
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <type_traits>
+
+#include "audio/engine.h"
+#include "audio/sound.h"
+#include "export/capture_device.h"
+#include "export/take_files.h"
+#include "export/take_name.h"
+#include "sequencer/sequencer.h"
+#include "shell/dialogs.h"
 #include "shell/form1.h"
 
 namespace zb {
-Exporter::Exporter(Form1& form) : form_(form) {}
+
+namespace {
+
+const QString kRecorderCaption = QStringLiteral("WAV Recorder");
+
+// The output frame the current step belongs on, when the step clock is slaved to the
+// output; otherwise "as soon as possible".
+template <typename Timer>
+int64_t stepFrameOf(const Timer* timer) {
+    if constexpr (requires { timer->stepFrame(); }) {
+        const int64_t frame = timer->stepFrame();
+        return frame >= 0 ? frame : audio::Engine::kAsap;
+    } else {
+        return audio::Engine::kAsap;
+    }
+}
+constexpr int16_t kLastStep = 32;
+constexpr int16_t kEndOfTake = 33;
+
+}  // namespace
+
+Exporter::Exporter(Form1& form)
+    : form_(form),
+      capture_(std::make_unique<capture::CaptureDevice>(form.services().captureInput)) {
+    connect(form_.cmdStartRecord, &QPushButton::clicked, this, &Exporter::cmdStartRecord_Click);
+    using RecTimer = std::remove_pointer_t<decltype(form_.timRec)>;
+    connect(form_.timRec, &RecTimer::timeout, this, &Exporter::timRec_Timer);
+    connect(form_.cmdSave, &QPushButton::clicked, this, &Exporter::cmdSave_Click);
+}
+
 Exporter::~Exporter() = default;
-void Exporter::cmdStartRecord_Click() {}
-void Exporter::timRec_Timer() {}
-void Exporter::ExportStep() {}
-void Exporter::FinishCapture() {}
-void Exporter::LockExportControls() {}
-void Exporter::RestoreIdleControls() {}
-void Exporter::cmdSave_Click() {}
-void Exporter::TakeGuard(int16_t&) {}
+
+bool Exporter::anyVoiceLoaded() const {
+    for (const VoiceState& v : form_.voices) {
+        if (v.mainBuffer)
+            return true;
+    }
+    return false;
+}
+
+void Exporter::sendCapture(const std::string& command) {
+    captureResult_ = capture_->send(command);
+}
+
+QString Exporter::newTakePath() const {
+    QString dataDir = form_.services().dataDir;
+    if (dataDir.isEmpty()) {
+        dataDir = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+                      .filePath(QStringLiteral("zembrola"));
+    }
+    const QString folder = takeFolder(dataDir);
+    QDir().mkpath(folder);
+    const QDateTime now =
+        form_.services().now ? form_.services().now() : QDateTime::currentDateTime();
+    const QString name = freeTakeName(takeFileName(now), [&folder](const QString& candidate) {
+        return pathTaken(folder + candidate);
+    });
+    return folder + name;
+}
+
+void Exporter::cmdStartRecord_Click() {
+    // A sample load re-enables the button while an export runs; a second export must not
+    // start on top of the first.
+    if (exporting_)
+        return;
+    if (!anyVoiceLoaded()) {
+        form_.dialogs().message(&form_,
+                                QStringLiteral("You must first load a wave file into a sound "
+                                               "buffer before you can record a loop."),
+                                QStringLiteral("No buffer"), MsgIcon::Information, MsgButtons::Ok);
+        return;
+    }
+    // A load may also have re-enabled the button during playback: the export plays alone,
+    // so the running loop is stopped first.
+    if (form_.timBpm->isActive())
+        form_.sequencer().cmdStop_Click();
+
+    exporting_ = true;
+    LockExportControls();
+    if (hasUnsavedTake(takePath, takeSaved)) {
+        const MsgResult answer =
+            form_.dialogs().message(&form_, QStringLiteral("File Not Saved. Proceed?"),
+                                    kRecorderCaption, MsgIcon::None, MsgButtons::YesNoCancel);
+        if (answer == MsgResult::No) {
+            cmdSave_Click();
+        } else if (answer == MsgResult::Yes) {
+            removeTakeFile(takePath);
+        } else {
+            RestoreIdleControls();
+            exporting_ = false;
+            return;
+        }
+    }
+    takeSaved = false;
+    form_.cmdSave->setEnabled(false);
+    form_.cmdStartRecord->setText(QStringLiteral("...recording"));
+    takePath = newTakePath();
+    sendCapture("open new Type waveaudio Alias capture");
+    sendCapture("set capture bitspersample 16");
+    sendCapture("set capture samplespersec 44100");
+    sendCapture("set capture channels 2");
+    form_.timRec->start();
+}
+
+void Exporter::LockExportControls() {
+    form_.cmdPlay->setEnabled(false);
+    form_.cmdStop->setEnabled(false);
+    form_.cmdStartRecord->setText(QStringLiteral("recording..."));
+    form_.cmdStartRecord->setEnabled(false);
+    form_.txtBPM->setEnabled(false);
+    form_.SldBPM->setEnabled(false);
+    form_.ckLoop->setEnabled(false);
+    form_.Command1->setEnabled(false);
+    form_.Command2->setEnabled(false);
+    for (int i = 0; i < Form1::kVoices; ++i) {
+        form_.SldFrequency[i]->setEnabled(false);
+        form_.SldPan[i]->setEnabled(false);
+        form_.SldVolume[i]->setEnabled(false);
+        form_.txtTone[i]->setEnabled(false);
+        form_.txtPan[i]->setEnabled(false);
+        form_.txtVolume[i]->setEnabled(false);
+        form_.cmbNote[i]->setEnabled(false);
+        form_.cmbFreq[i]->setEnabled(false);
+        form_.cmbTone[i]->setEnabled(false);
+        form_.cmbSub[i]->setEnabled(false);
+        form_.cmbSubF[i]->setEnabled(false);
+        form_.cmbLow[i]->setEnabled(false);
+    }
+}
+
+void Exporter::RestoreIdleControls() {
+    form_.cmdStartRecord->setEnabled(true);
+    form_.cmdStartRecord->setText(QStringLiteral(">> export >>"));
+    form_.Command2->setEnabled(true);
+    form_.cmdPlay->setEnabled(true);
+    form_.cmdStop->setEnabled(false);
+    form_.txtBPM->setEnabled(true);
+    form_.SldBPM->setEnabled(true);
+    form_.ckLoop->setEnabled(true);
+    form_.Command1->setEnabled(true);
+    for (int i = 0; i < Form1::kVoices; ++i) {
+        form_.SldFrequency[i]->setEnabled(true);
+        form_.SldPan[i]->setEnabled(true);
+        form_.SldVolume[i]->setEnabled(true);
+        form_.txtTone[i]->setEnabled(true);
+        form_.txtPan[i]->setEnabled(true);
+        form_.txtVolume[i]->setEnabled(true);
+        form_.cmbNote[i]->setEnabled(true);
+        form_.cmbFreq[i]->setEnabled(true);
+        form_.cmbTone[i]->setEnabled(true);
+        form_.cmbSub[i]->setEnabled(true);
+        form_.cmbSubF[i]->setEnabled(true);
+        form_.cmbLow[i]->setEnabled(true);
+    }
+}
+
+void Exporter::timRec_Timer() {
+    try {
+        ExportStep();
+    } catch (const audio::SoundError&) {
+        // As in playback, a failed buffer call ends the step where it happened and the
+        // next event tries again; the end of the take does not depend on the buffers.
+        if (form_.currentStep == kEndOfTake && form_.timRec->isActive())
+            endOfTake();
+    }
+}
+
+void Exporter::silenceQuietly() {
+    try {
+        form_.sequencer().StopAllBuffers();
+        commitStep();
+    } catch (const audio::SoundError&) {
+        // Nothing more can be silenced; the take ends all the same.
+    }
+}
+
+void Exporter::commitStep() {
+    // The step's buffer calls reach the audio thread together, as one batch, on the step's
+    // own frame when the clock knows it.
+    if (form_.soundDevice)
+        form_.soundDevice->engine().commit(stepFrameOf(form_.timRec));
+}
+
+void Exporter::ExportStep() {
+    Sequencer& sequencer = form_.sequencer();
+    sequencer.StopAllBuffers();
+    for (int16_t v = 0; v < Form1::kVoices; ++v) sequencer.ReadVoiceSettings(v);
+    if (!captureStarted) {
+        // After the previous step is silenced, before this step's notes start.
+        sendCapture("record capture");
+        captureStarted = true;
+    }
+    const int16_t step = form_.currentStep;
+    if (step == kEndOfTake) {
+        endOfTake();
+        return;
+    }
+    if (step >= 1 && step <= kLastStep)
+        sequencer.ApplyStepRule(step);
+    commitStep();
+    form_.currentStep = static_cast<int16_t>(step + 1);
+}
+
+void Exporter::endOfTake() {
+    form_.timRec->stop();
+    silenceQuietly();
+    captureStarted = false;
+    FinishCapture();
+    cmdSave_Click();
+    RestoreIdleControls();
+    exporting_ = false;
+    form_.currentStep = 1;
+}
+
+void Exporter::FinishCapture() {
+    sendCapture("stop capture");
+    sendCapture("save capture " + QFile::encodeName(takePath).toStdString());
+    sendCapture("close capture");
+}
+
+void Exporter::cmdSave_Click() {
+    const QString chosen =
+        form_.dialogs().saveFile(&form_, QStringLiteral("Save Wave File"), QStringLiteral("*.WAV"));
+    if (chosen.isEmpty())
+        return;
+    const QString target = savedCopyName(chosen);
+    const CopyResult copy = copyWithoutOverwrite(takePath, target);
+    if (!copy.ok) {
+        // The take stays where it is and stays unsaved, and the user is told so.
+        form_.dialogs().message(&form_,
+                                copyFailureText(target, takePath, copy.error, pathTaken(takePath)),
+                                kRecorderCaption, MsgIcon::Error, MsgButtons::Ok);
+        return;
+    }
+    removeTakeFile(takePath);
+    takeSaved = true;
+}
+
+void Exporter::abortExport(bool keepRecording) {
+    form_.timRec->stop();
+    silenceQuietly();
+    captureStarted = false;
+    if (keepRecording) {
+        FinishCapture();
+    } else {
+        sendCapture("stop capture");
+        sendCapture("close capture");
+    }
+    RestoreIdleControls();
+    exporting_ = false;
+    form_.currentStep = 1;
+}
+
+void Exporter::TakeGuard(int16_t& cancel) {
+    if (!hasUnsavedTake(takePath, takeSaved))
+        return;
+    const MsgResult answer =
+        form_.dialogs().message(&form_, QStringLiteral("Quit Without Saving ?"), kRecorderCaption,
+                                MsgIcon::None, MsgButtons::YesNoCancel);
+    if (answer == MsgResult::No) {
+        // An export cut short by the closing leaves what it recorded as the take to save.
+        if (exporting_)
+            abortExport(true);
+        cmdSave_Click();
+        return;
+    }
+    if (answer == MsgResult::Yes) {
+        if (exporting_)
+            abortExport(false);
+        removeTakeFile(takePath);
+        form_.UnloadOtherWindows();
+        form_.ReleaseAllBuffers();
+        return;
+    }
+    cancel = 1;
+}
+
 }  // namespace zb

@@ -6,14 +6,21 @@
 
 #include <QObject>
 #include <QString>
+#include <cstdint>
+#include <memory>
+#include <string>
 
 namespace zb {
 
 class Form1;
+namespace capture {
+class CaptureDevice;
+}
 
 class Exporter : public QObject {
     Q_OBJECT
 public:
+    // Wires cmdStartRecord, timRec and cmdSave to the handlers below.
     explicit Exporter(Form1& form);
     ~Exporter() override;
 
@@ -26,12 +33,35 @@ public:
     void cmdSave_Click();
     void TakeGuard(int16_t& cancel);
 
+    // True from the moment an export locks the controls until they are unlocked again.
+    // Playback must not start while this holds: both advance currentStep.
+    bool exporting() const { return exporting_; }
+
+    // The device every capture command goes to.
+    capture::CaptureDevice& captureDevice() { return *capture_; }
+    // Result of the last capture command: kept, never acted upon.
+    int32_t lastCaptureResult() const { return captureResult_; }
+
     QString takePath;
     bool takeSaved = false;
     bool captureStarted = false;
 
 private:
+    bool anyVoiceLoaded() const;
+    void sendCapture(const std::string& command);
+    QString newTakePath() const;
+    void endOfTake();
+    // Ends an export that the window's closing cuts short; keepRecording saves what was
+    // recorded so far as the take.
+    void abortExport(bool keepRecording);
+    void commitStep();
+    // StopAllBuffers for the end of an export, which must not fail on a broken buffer.
+    void silenceQuietly();
+
     Form1& form_;
+    std::unique_ptr<capture::CaptureDevice> capture_;
+    int32_t captureResult_ = 0;
+    bool exporting_ = false;
 };
 
 }  // namespace zb

@@ -4,6 +4,9 @@
 #pragma once
 
 #include <QObject>
+#include <memory>
+
+#include "randomizer/draws.h"
 
 namespace zb {
 
@@ -11,14 +14,22 @@ class Form1;
 
 class Randomizer : public QObject {
     Q_OBJECT
-public:
+  public:
+    // Wires Command1 and Command2. Draws come from a default-seeded standard generator, so
+    // every start of the program repeats the same patterns.
     explicit Randomizer(Form1& form);
 
     void Command1_Click();
     void Command2_Click();
 
-private:
+    // Replaces the random source (tests script the draws).
+    void setSource(std::unique_ptr<rnd::RandomSource> source) { source_ = std::move(source); }
+
+  private:
+    void drawSelectorsFor(int voice);
+
     Form1& form_;
+    std::unique_ptr<rnd::RandomSource> source_;
 };
 
 }  // namespace zb

@@ -61,27 +61,37 @@ Waveform::Waveform(QWidget* parent) : QWidget(parent), color_(Qt::black) {
 
 void Waveform::setTrace(QVector<QPointF> points) {
     points_ = std::move(points);
+    cache_ = QPixmap();
     update();
 }
 
 void Waveform::clearPicture() {
     points_.clear();
+    cache_ = QPixmap();
     update();
 }
 
 void Waveform::paintEvent(QPaintEvent*) {
     if (points_.isEmpty())
         return;
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.setPen(QPen(color_, 0));
-    // Points are kept in twips; the painter maps them onto pixels.
-    painter.scale(1.0 / kTwipsPerPixel, 1.0 / kTwipsPerPixel);
-    if (points_.size() == 1) {
-        painter.drawPoint(points_.front());
-    } else {
-        painter.drawPolyline(QPolygonF(points_));
+    // A long sample's trace has millions of points: draw them once into a picture and
+    // repaint from it, so uncovering the window stays cheap.
+    if (cache_.isNull() || cache_.size() != size() * devicePixelRatioF()) {
+        cache_ = QPixmap(size() * devicePixelRatioF());
+        cache_.setDevicePixelRatio(devicePixelRatioF());
+        cache_.fill(Qt::transparent);
+        QPainter painter(&cache_);
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        painter.setPen(QPen(color_, 0));
+        // Points are kept in twips; the painter maps them onto pixels.
+        painter.scale(1.0 / kTwipsPerPixel, 1.0 / kTwipsPerPixel);
+        if (points_.size() == 1) {
+            painter.drawPoint(points_.front());
+        } else {
+            painter.drawPolyline(QPolygonF(points_));
+        }
     }
+    QPainter(this).drawPixmap(0, 0, cache_);
 }
 
 }  // namespace zb

@@ -7,6 +7,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QPixmap>
 #include <QPointF>
 #include <QSlider>
 #include <QVector>
@@ -55,7 +56,10 @@ public:
     double scaleWidth() const { return width() * kTwipsPerPixel; }
     double scaleHeight() const { return height() * kTwipsPerPixel; }
 
-    void setLineColor(QColor color) { color_ = color; }
+    void setLineColor(QColor color) {
+        color_ = color;
+        cache_ = QPixmap();
+    }
     // Replaces the picture by one polyline through these points (twips).
     void setTrace(QVector<QPointF> points);
     void clearPicture();
@@ -68,6 +72,7 @@ protected:
 private:
     QColor color_;
     QVector<QPointF> points_;
+    QPixmap cache_;  // the drawn trace, redrawn when it or the size changes
 };
 
 }  // namespace zb

@@ -363,8 +363,8 @@ void Form1::buildControls() {
     }
 
     // --- Controls without a visible face ---
-    for (QTimer** timer : {&timBpm, &timRec}) {
-        *timer = new QTimer(this);
+    for (StepTimer** timer : {&timBpm, &timRec}) {
+        *timer = new StepTimer(this);
         (*timer)->setTimerType(Qt::PreciseTimer);
         (*timer)->setInterval(100);
     }

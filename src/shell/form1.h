@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "sequencer/step_timer.h"
 #include "shell/controls.h"
 #include "shell/services.h"
 
@@ -96,8 +97,10 @@ public:
     PerVoice<QLineEdit> txtTone{}, txtPan{}, txtVolume{};
     PerVoice<Selector> cmbNote{}, cmbFreq{}, cmbTone{}, cmbSub{}, cmbSubF{}, cmbLow{};
     // Controls without a visible face.
-    QTimer* timBpm = nullptr;
-    QTimer* timRec = nullptr;
+    // Step clocks with the interface of a periodic timer; slaved to the output's frames
+    // when a real sound device runs.
+    StepTimer* timBpm = nullptr;
+    StepTimer* timRec = nullptr;
     QLabel* blank = nullptr;
     QWidget* Frame6 = nullptr;
     QPushButton* cmdSave = nullptr;

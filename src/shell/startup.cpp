@@ -61,6 +61,19 @@ void Form1::InitSoundDevice() {
             }
         });
     });
+
+    // With a real device the step clocks follow the output's own frame count, so every
+    // step lands exactly on its frame however the device's clock drifts from the system's.
+    if (soundDevice->driver().realtime()) {
+        FrameClock clock;
+        clock.rate = soundDevice->engine().outputRate();
+        clock.now = [device] {
+            const auto d = device.lock();
+            return d ? d->engine().framesRendered() : int64_t{0};
+        };
+        timBpm->setFrameClock(clock);
+        timRec->setFrameClock(clock);
+    }
 }
 
 void Form1::Form_Unload(int16_t& cancel) {
@@ -91,6 +104,9 @@ void Form1::ReleaseAllBuffers() {
         v.subBuffer.reset();
         v.lowBuffer.reset();
     }
+    // The step clocks go back to the wall clock before the output they follow goes away.
+    timBpm->setFrameClock({});
+    timRec->setFrameClock({});
     soundDevice.reset();
     soundRoot.reset();
 }

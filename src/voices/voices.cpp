@@ -6,6 +6,7 @@
 
 #include "audio/sound.h"
 #include "shell/dialogs.h"
+#include "export/exporter.h"
 #include "shell/form1.h"
 #include "voices/sample_path.h"
 #include "voices/trace.h"
@@ -196,10 +197,14 @@ bool Voices::noSlotNamed() const {
 }
 
 void Voices::EnableVoiceControls(int i) {
-    form_.Command1->setEnabled(true);
-    form_.Command2->setEnabled(true);
-    form_.cmdPlay->setEnabled(true);
-    form_.cmdStartRecord->setEnabled(true);
+    // While an export runs it owns the transport: a load must not hand back a way to start
+    // playback or a second export alongside it. The export gives them back when it ends.
+    if (!form_.exporter().exporting()) {
+        form_.Command1->setEnabled(true);
+        form_.Command2->setEnabled(true);
+        form_.cmdPlay->setEnabled(true);
+        form_.cmdStartRecord->setEnabled(true);
+    }
     setVoiceControlsEnabled(i, true);
 }
 

@@ -285,7 +285,16 @@ class IntegrationRefreshTest : public RegisterTest {
             QFile::setPermissions(p, QFile::ReadOwner | QFile::ExeOwner);
         }
         qputenv("PATH", QFile::encodeName(bin));
+        // The test command keeps real refreshes out of test runs; these tools are stand-ins.
+        savedNoRefresh = qgetenv("ZEMBROLA_NO_DESKTOP_REFRESH");
+        qunsetenv("ZEMBROLA_NO_DESKTOP_REFRESH");
     }
+    void TearDown() override {
+        if (!savedNoRefresh.isEmpty())
+            qputenv("ZEMBROLA_NO_DESKTOP_REFRESH", savedNoRefresh);
+        RegisterTest::TearDown();
+    }
+    QByteArray savedNoRefresh;
     QStringList toolsRun(const QList<QStringList>& commands) {
         QStringList names;
         for (const auto& c : commands) names << QFileInfo(c.front()).fileName();

@@ -296,13 +296,13 @@ TEST_F(InventoryTest, PlacesFollowTheTwipGrid) {
 }
 
 TEST_F(InventoryTest, StepTimersAreOffAndPrecise) {
-    for (QTimer* t : {form().timBpm, form().timRec}) {
+    for (StepTimer* t : {form().timBpm, form().timRec}) {
         ASSERT_NE(t, nullptr);
         EXPECT_FALSE(t->isActive());
         EXPECT_EQ(t->timerType(), Qt::PreciseTimer);
     }
-    EXPECT_EQ(form().findChild<QTimer*>("timBpm"), form().timBpm);
-    EXPECT_EQ(form().findChild<QTimer*>("timRec"), form().timRec);
+    EXPECT_EQ(form().findChild<StepTimer*>("timBpm"), form().timBpm);
+    EXPECT_EQ(form().findChild<StepTimer*>("timRec"), form().timRec);
     // Nothing else has started yet: the step counter waits at 0.
     EXPECT_EQ(form().currentStep, 0);
 }

@@ -48,6 +48,9 @@ FormFixture::FormFixture(FormFixtureOptions options) : audio(options.outputRate)
     hadXdgDataHome_ = qEnvironmentVariableIsSet("XDG_DATA_HOME");
     oldXdgDataHome_ = qgetenv("XDG_DATA_HOME");
     qputenv("XDG_DATA_HOME", root.filePath(QStringLiteral("data")).toLocal8Bit());
+    // The document type registration writes its desktop files here but must not start the
+    // system's database tools, which would outlive the test and its folders.
+    qputenv("ZEMBROLA_NO_DESKTOP_REFRESH", "1");
 
     audio.setMixerAvailable(options.mixerAvailable);
     audio.setOutputFails(options.outputFails);

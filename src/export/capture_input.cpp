@@ -1,0 +1,111 @@
+#include "export/capture_input.h"
+
+#include <RtAudio.h>
+
+#include <exception>
+#include <vector>
+
+namespace zb::capture {
+
+InputStream::~InputStream() = default;
+InputSystem::~InputSystem() = default;
+
+namespace {
+
+class RtAudioInputStream : public InputStream {
+public:
+    RtAudioInputStream(std::unique_ptr<RtAudio> audio, FrameSink& sink)
+        : audio_(std::move(audio)), sink_(sink) {}
+
+    ~RtAudioInputStream() override {
+        stop();
+        try {
+            if (audio_->isStreamOpen())
+                audio_->closeStream();
+        } catch (const std::exception&) {
+            // Nothing is left to release if closing fails.
+        }
+    }
+
+    bool open(int sampleRate, int channels) {
+        try {
+            if (audio_->getDeviceCount() == 0)
+                return false;
+            RtAudio::StreamParameters params;
+            params.deviceId = audio_->getDefaultInputDevice();
+            params.nChannels = static_cast<unsigned int>(channels);
+            params.firstChannel = 0;
+            RtAudio::StreamOptions options;
+            options.streamName = "Zembrola capture";
+            unsigned int frames = 512;
+            audio_->openStream(nullptr, &params, RTAUDIO_SINT16,
+                               static_cast<unsigned int>(sampleRate), &frames, &callback, this,
+                               &options, &ignoreErrors);
+            return audio_->isStreamOpen();
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
+
+    bool start() override {
+        try {
+            audio_->startStream();
+            return audio_->isStreamRunning();
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
+
+    void stop() override {
+        try {
+            if (audio_->isStreamRunning())
+                audio_->stopStream();
+        } catch (const std::exception&) {
+            // A stream that cannot be stopped is closed by the destructor.
+        }
+    }
+
+private:
+    // The input thread: hand the frames on, nothing else.
+    static int callback(void*, void* input, unsigned int frames, double, RtAudioStreamStatus,
+                        void* user) {
+        auto* self = static_cast<RtAudioInputStream*>(user);
+        if (input != nullptr)
+            self->sink_.write(static_cast<const int16_t*>(input), frames);
+        return 0;
+    }
+    static void ignoreErrors(RtAudioError::Type, const std::string&) {}
+
+    std::unique_ptr<RtAudio> audio_;
+    FrameSink& sink_;
+};
+
+}  // namespace
+
+std::unique_ptr<InputStream> RtAudioInputSystem::openInput(int sampleRate, int channels,
+                                                           FrameSink& sink) {
+    // PulseAudio's one device is the server's default source; the other APIs are tried only
+    // when no PulseAudio server answers.
+    std::vector<RtAudio::Api> apis;
+    RtAudio::getCompiledApi(apis);
+    std::vector<RtAudio::Api> order;
+    for (RtAudio::Api api : apis) {
+        if (api == RtAudio::LINUX_PULSE)
+            order.insert(order.begin(), api);
+    }
+    order.push_back(RtAudio::UNSPECIFIED);
+    for (RtAudio::Api api : order) {
+        try {
+            auto audio = std::make_unique<RtAudio>(api);
+            audio->showWarnings(false);
+            auto stream = std::make_unique<RtAudioInputStream>(std::move(audio), sink);
+            if (stream->open(sampleRate, channels))
+                return stream;
+        } catch (const std::exception&) {
+            // Try the next API.
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace zb::capture

@@ -1,0 +1,204 @@
+#include "export/capture_device.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "export/sample_ring.h"
+#include "synthetic_input.h"
+
+namespace zb::capture {
+namespace {
+
+using Verb = Command::Verb;
+
+TEST(CaptureCommands, ParsesTheCommandStrings) {
+    struct Case {
+        const char* text;
+        Verb verb;
+        const char* alias;
+        const char* setting;
+        long value;
+        const char* path;
+    };
+    const Case cases[] = {
+        {"open new Type waveaudio Alias capture", Verb::Open, "capture", "", 0, ""},
+        {"OPEN NEW TYPE WAVEAUDIO ALIAS Capture", Verb::Open, "capture", "", 0, ""},
+        {"set capture bitspersample 16", Verb::Set, "capture", "bitspersample", 16, ""},
+        {"set capture samplespersec 44100", Verb::Set, "capture", "samplespersec", 44100, ""},
+        {"set capture channels 2", Verb::Set, "capture", "channels", 2, ""},
+        {"record capture", Verb::Record, "capture", "", 0, ""},
+        {"stop capture", Verb::Stop, "capture", "", 0, ""},
+        {"save capture /t/a b/0315200203245I09PM.WAV", Verb::Save, "capture", "", 0,
+         "/t/a b/0315200203245I09PM.WAV"},
+        {"close capture", Verb::Close, "capture", "", 0, ""},
+        {"", Verb::Invalid, "", "", 0, ""},
+        {"open new Type waveaudio", Verb::Invalid, "", "", 0, ""},
+        {"open new Type cdaudio Alias capture", Verb::Invalid, "", "", 0, ""},
+        {"set capture volume 3", Verb::Invalid, "", "", 0, ""},
+        {"set capture channels two", Verb::Invalid, "", "", 0, ""},
+        {"play capture", Verb::Invalid, "", "", 0, ""},
+        {"record", Verb::Invalid, "", "", 0, ""},
+        {"record capture now", Verb::Invalid, "", "", 0, ""},
+        {"save capture", Verb::Invalid, "", "", 0, ""},
+    };
+    for (const Case& c : cases) {
+        const Command cmd = parseCommand(c.text);
+        EXPECT_EQ(cmd.verb, c.verb) << c.text;
+        if (c.verb == Verb::Invalid)
+            continue;
+        EXPECT_EQ(cmd.alias, c.alias) << c.text;
+        EXPECT_EQ(cmd.setting, c.setting) << c.text;
+        EXPECT_EQ(cmd.value, c.value) << c.text;
+        EXPECT_EQ(cmd.path, c.path) << c.text;
+    }
+}
+
+struct WavInfo {
+    bool ok = false;
+    SF_INFO info{};
+    std::vector<int16_t> samples;
+};
+
+WavInfo readWav(const QString& path) {
+    WavInfo w;
+    SNDFILE* f = sf_open(path.toLocal8Bit().constData(), SFM_READ, &w.info);
+    if (f == nullptr)
+        return w;
+    w.samples.resize(static_cast<size_t>(w.info.frames * w.info.channels));
+    sf_readf_short(f, w.samples.data(), w.info.frames);
+    sf_close(f);
+    w.ok = true;
+    return w;
+}
+
+class CaptureDeviceTest : public ::testing::Test {
+protected:
+    void openAs16BitStereo() {
+        ASSERT_EQ(device.send("open new Type waveaudio Alias capture"), kOk);
+        ASSERT_EQ(device.send("set capture bitspersample 16"), kOk);
+        ASSERT_EQ(device.send("set capture samplespersec 44100"), kOk);
+        ASSERT_EQ(device.send("set capture channels 2"), kOk);
+    }
+    std::vector<int16_t> ramp(int frames, int offset) const {
+        std::vector<int16_t> v;
+        for (int i = 0; i < frames; ++i) {
+            v.push_back(static_cast<int16_t>(i + offset));
+            v.push_back(static_cast<int16_t>(-(i + offset)));
+        }
+        return v;
+    }
+
+    QTemporaryDir dir;
+    test::SyntheticInput input;
+    CaptureDevice device{&input};
+};
+
+TEST_F(CaptureDeviceTest, RecordsWhatTheInputDeliversIntoA16BitStereoWav) {
+    openAs16BitStereo();
+    input.feed(ramp(100, 0));  // before "record": not part of the take
+    ASSERT_EQ(device.send("record capture"), kOk);
+    EXPECT_TRUE(input.running());
+    EXPECT_EQ(input.rate, 44100);
+    EXPECT_EQ(input.channelCount, 2);
+    const std::vector<int16_t> a = ramp(30000, 1), b = ramp(20000, 30001);
+    input.feed(a);
+    input.feed(b);
+    ASSERT_EQ(device.send("stop capture"), kOk);
+    EXPECT_FALSE(input.running());
+    input.feed(ramp(100, 0));  // after "stop": not part of the take either
+    const QString path = dir.filePath("a folder/with blanks.WAV");
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("a folder")));
+    ASSERT_EQ(device.send("save capture " + path.toStdString()), kOk);
+    ASSERT_EQ(device.send("close capture"), kOk);
+
+    const WavInfo w = readWav(path);
+    ASSERT_TRUE(w.ok);
+    EXPECT_EQ(w.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    EXPECT_EQ(w.info.channels, 2);
+    EXPECT_EQ(w.info.samplerate, 44100);
+    std::vector<int16_t> expected = a;
+    expected.insert(expected.end(), b.begin(), b.end());
+    EXPECT_EQ(w.samples, expected);
+    EXPECT_EQ(device.droppedFrames(), 0u);
+}
+
+TEST_F(CaptureDeviceTest, FailsQuietlyWithCodes) {
+    const QString existing = dir.filePath("there.WAV");
+    {
+        QFile f(existing);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("keep me");
+    }
+    // Before open, every command but open is for an unknown alias.
+    EXPECT_EQ(device.send("record capture"), kErrUnknownAlias);
+    EXPECT_EQ(device.send("close capture"), kErrUnknownAlias);
+    EXPECT_EQ(device.send("dance capture"), kErrUnknownCommand);
+    openAs16BitStereo();
+    EXPECT_EQ(device.send("open new Type waveaudio Alias capture"), kErrAliasInUse);
+    EXPECT_EQ(device.send("record other"), kErrUnknownAlias);
+    EXPECT_EQ(device.send("set capture bitspersample 24"), kErrBadValue);
+    EXPECT_EQ(device.send("set capture channels 6"), kErrBadValue);
+    EXPECT_EQ(device.send("set capture samplespersec 10"), kErrBadValue);
+    EXPECT_EQ(device.send("save capture " + dir.filePath("early.WAV").toStdString()),
+              kErrNothingRecorded);
+    EXPECT_FALSE(QFile::exists(dir.filePath("early.WAV")));
+    ASSERT_EQ(device.send("record capture"), kOk);
+    input.feed(ramp(10, 0));
+    EXPECT_EQ(device.send("save capture " + dir.filePath("busy.WAV").toStdString()), kErrBusy);
+    EXPECT_EQ(device.send("set capture channels 1"), kErrBusy);
+    ASSERT_EQ(device.send("stop capture"), kOk);
+    EXPECT_EQ(device.send("save capture " + dir.filePath("no/dir/x.WAV").toStdString()),
+              kErrWriteFailed);
+    EXPECT_EQ(device.send("save capture " + existing.toStdString()), kErrWriteFailed);
+    QFile f(existing);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), "keep me");
+    EXPECT_EQ(device.send("close capture"), kOk);
+    EXPECT_FALSE(device.isOpen());
+}
+
+TEST(CaptureDeviceInput, NoUsableInputMeansNoTake) {
+    QTemporaryDir dir;
+    struct Case {
+        const char* what;
+        bool haveInput, refuse, failStart;
+    };
+    for (const Case c : {Case{"no input", false, false, false}, Case{"refused", true, true, false},
+                         Case{"will not start", true, false, true}}) {
+        test::SyntheticInput input;
+        input.refuseOpen = c.refuse;
+        input.failStart = c.failStart;
+        CaptureDevice device(c.haveInput ? &input : nullptr);
+        const QString path = dir.filePath(QString("%1.WAV").arg(c.what));
+        EXPECT_EQ(device.send("open new Type waveaudio Alias capture"), kOk) << c.what;
+        EXPECT_EQ(device.send("record capture"), kErrNoInput) << c.what;
+        EXPECT_FALSE(input.running()) << c.what;
+        EXPECT_EQ(device.send("stop capture"), kOk) << c.what;
+        EXPECT_EQ(device.send("save capture " + path.toStdString()), kErrNothingRecorded) << c.what;
+        EXPECT_EQ(device.send("close capture"), kOk) << c.what;
+        EXPECT_FALSE(QFile::exists(path)) << c.what;
+    }
+}
+
+TEST(SampleRingTest, WrapsAroundAndRefusesWhatDoesNotFit) {
+    SampleRing ring(6);  // rounded up to 8
+    EXPECT_EQ(ring.capacity(), 8u);
+    const int16_t in[] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    int16_t out[10] = {};
+    EXPECT_EQ(ring.write(in, 5), 5u);
+    EXPECT_EQ(ring.read(out, 3), 3u);
+    EXPECT_EQ(ring.write(in + 5, 5), 5u);  // wraps
+    EXPECT_EQ(ring.writable(), 1u);
+    EXPECT_EQ(ring.write(in, 3), 1u);
+    EXPECT_EQ(ring.read(out, 10), 8u);
+    const int16_t expected[] = {4, 5, 6, 7, 8, 9, 10, 1};
+    EXPECT_TRUE(std::equal(expected, expected + 8, out));
+    EXPECT_EQ(ring.read(out, 10), 0u);
+}
+
+}  // namespace
+}  // namespace zb::capture

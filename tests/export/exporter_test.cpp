@@ -1,0 +1,526 @@
+// The export on the real main window: offline sound engine, scripted dialogs, a fixed clock,
+// and a synthetic recording input fed with exactly what the engine renders, so every take
+// is a real WAV file written by the capture device.
+#include "export/exporter.h"
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <QDir>
+#include <QFile>
+#include <QMetaObject>
+#include <map>
+#include <type_traits>
+
+#include "export/capture_device.h"
+#include "export/take_name.h"
+#include "sequencer/sequencer.h"
+#include "support/form_fixture.h"
+#include "support/wav_fixtures.h"
+#include "synthetic_input.h"
+
+namespace zb {
+namespace {
+
+using test::FormFixture;
+
+const QString kNoBufferText =
+    "You must first load a wave file into a sound buffer before you can record a loop.";
+
+const std::vector<std::string> kOpenCommands = {
+    "open new Type waveaudio Alias capture",
+    "set capture bitspersample 16",
+    "set capture samplespersec 44100",
+    "set capture channels 2",
+};
+
+struct Take {
+    bool ok = false;
+    SF_INFO info{};
+    std::vector<float> samples;
+};
+
+Take readTake(const QString& path) {
+    Take t;
+    SNDFILE* f = sf_open(path.toLocal8Bit().constData(), SFM_READ, &t.info);
+    if (f == nullptr)
+        return t;
+    t.samples.resize(static_cast<size_t>(t.info.frames * t.info.channels));
+    sf_readf_float(f, t.samples.data(), t.info.frames);
+    sf_close(f);
+    t.ok = true;
+    return t;
+}
+
+class ExportTest : public ::testing::Test {
+protected:
+    void SetUp() override { build(&input); }
+
+    void build(capture::InputSystem* captureInput) {
+        fx.reset();
+        fx = std::make_unique<FormFixture>(test::FormFixtureOptions{.captureInput = captureInput});
+        ASSERT_TRUE(fx->loadResult());
+        form().show();
+        exporter().captureDevice().setTrace([this](const std::string& command, int32_t code) {
+            commands.push_back({events, command});
+            codes.push_back(code);
+        });
+        // After each export step, the recording input hears one step of what the engine
+        // plays, as a sound card would between two timer events.
+        using RecTimer = std::remove_pointer_t<decltype(form().timRec)>;
+        QObject::connect(form().timRec, &RecTimer::timeout, [this] {
+            if (!input.running() || !form().soundDevice)
+                return;
+            input.feedFloat(fx->render(stepFrames()));
+        });
+    }
+
+    Form1& form() { return fx->form(); }
+    Exporter& exporter() { return form().exporter(); }
+    test::ScriptedDialogs& dialogs() { return fx->dialogs; }
+    int64_t stepFrames() { return int64_t{form().timRec->interval()} * 44100 / 1000; }
+
+    // A click: a short loud burst, then silence, longer than a step at any tempo used here.
+    QString clickSample() {
+        std::vector<float> s(8000, 0.0f);
+        for (int i = 0; i < 64; ++i) s[static_cast<size_t>(i)] = 0.9f;
+        const QString path = QDir(fx->tempDir).filePath("click.wav");
+        EXPECT_TRUE(test::writeWav(path.toStdString(), {}, s));
+        return path;
+    }
+
+    void loadClick(int voice) {
+        dialogs().openAnswers.push_back({clickSample(), 1});
+        form().cmdSound[voice]->click();
+        test::pumpEvents();
+        ASSERT_TRUE(form().voices[voice].mainBuffer) << "the click sample did not load";
+    }
+
+    // Runs timRec's events through its signal until the export has ended; returns how many.
+    int runExport() {
+        int n = 0;
+        while (form().timRec->isActive() && n < 100) {
+            ++events;
+            ++n;
+            QMetaObject::invokeMethod(form().timRec, "timeout", Qt::DirectConnection);
+        }
+        return n;
+    }
+    void step(int count) {
+        for (int i = 0; i < count; ++i) {
+            ++events;
+            QMetaObject::invokeMethod(form().timRec, "timeout", Qt::DirectConnection);
+        }
+    }
+
+    // Exports once and cancels the save dialog: leaves an unsaved take on disk.
+    QString exportUnsaved() {
+        form().cmdStartRecord->click();
+        EXPECT_TRUE(form().timRec->isActive());
+        runExport();
+        EXPECT_TRUE(QFile::exists(exporter().takePath));
+        EXPECT_FALSE(exporter().takeSaved);
+        return exporter().takePath;
+    }
+
+    std::vector<std::string> commandTexts() const {
+        std::vector<std::string> out;
+        for (const auto& c : commands) out.push_back(c.second);
+        return out;
+    }
+
+    QString target(const QString& name) { return QDir(fx->tempDir).filePath(name); }
+
+    test::SyntheticInput input;
+    std::unique_ptr<FormFixture> fx;
+    int events = 0;
+    std::vector<std::pair<int, std::string>> commands;  // (timer event, command)
+    std::vector<int32_t> codes;
+};
+
+TEST_F(ExportTest, FirstExportAfterStartUpBeginsWithASilentStep) {
+    loadClick(0);
+    ASSERT_EQ(form().currentStep, 0);
+    form().ckLoop->setChecked(true);  // an export plays one pass whatever the loop box says
+    dialogs().saveAnswers.push_back(target("loop"));
+    form().cmdStartRecord->click();
+    EXPECT_TRUE(exporter().exporting());
+    const QString takePath = exporter().takePath;
+    EXPECT_EQ(takePath, QDir(fx->dataDir).filePath("takes/0309202402245I07PM.WAV"));
+    EXPECT_EQ(commandTexts(), kOpenCommands);
+
+    EXPECT_EQ(runExport(), 34);
+
+    const std::string save = "save capture " + takePath.toStdString();
+    const std::vector<std::pair<int, std::string>> expected = {
+        {0, kOpenCommands[0]},
+        {0, kOpenCommands[1]},
+        {0, kOpenCommands[2]},
+        {0, kOpenCommands[3]},
+        {1, "record capture"},
+        {34, "stop capture"},
+        {34, save},
+        {34, "close capture"},
+    };
+    EXPECT_EQ(commands, expected);
+    EXPECT_EQ(codes, std::vector<int32_t>(8, capture::kOk));
+    EXPECT_EQ(form().currentStep, 1);
+    EXPECT_FALSE(exporter().exporting());
+    EXPECT_FALSE(exporter().captureStarted);
+
+    // The Save As action ran at the end of the take and moved the take to the chosen name.
+    ASSERT_EQ(dialogs().saves.size(), 1u);
+    EXPECT_EQ(dialogs().saves[0].title, "Save Wave File");
+    EXPECT_EQ(dialogs().saves[0].filter, "*.WAV");
+    EXPECT_TRUE(exporter().takeSaved);
+    EXPECT_FALSE(QFile::exists(takePath));
+    const Take take = readTake(target("loop.Wav"));
+    ASSERT_TRUE(take.ok);
+    EXPECT_EQ(take.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    EXPECT_EQ(take.info.channels, 2);
+    EXPECT_EQ(take.info.samplerate, 44100);
+    // One silent step, then the 32 steps; "Whole" on "4" clicks at steps 1, 9, 17 and 25.
+    const int64_t n = stepFrames();
+    EXPECT_EQ(take.info.frames, 33 * n);
+    const std::vector<int64_t> clicks = {1 * n, 9 * n, 17 * n, 25 * n};
+    EXPECT_EQ(test::onsets(take.samples, 0, 0.5f, n / 2), clicks);
+
+    // Idle again: buttons and caption as before the export.
+    EXPECT_EQ(form().cmdStartRecord->text(), ">> export >>");
+    EXPECT_TRUE(form().cmdStartRecord->isEnabled());
+    EXPECT_TRUE(form().cmdPlay->isEnabled());
+    EXPECT_FALSE(form().cmdStop->isEnabled());
+    EXPECT_TRUE(form().SldBPM->isEnabled());
+}
+
+TEST_F(ExportTest, ExportAfterAStopStartsWithStepOne) {
+    loadClick(0);
+    form().cmdPlay->click();
+    form().cmdStop->click();
+    ASSERT_EQ(form().currentStep, 1);
+    dialogs().saveAnswers.push_back(target("second"));
+    form().cmdStartRecord->click();
+    EXPECT_EQ(runExport(), 33);
+    ASSERT_EQ(commands.size(), 8u);
+    EXPECT_EQ(commands[4], (std::pair<int, std::string>{1, "record capture"}));
+    EXPECT_EQ(commands[5], (std::pair<int, std::string>{33, "stop capture"}));
+    const int64_t n = stepFrames();
+    const Take take = readTake(target("second.Wav"));
+    ASSERT_TRUE(take.ok);
+    EXPECT_EQ(take.info.frames, 32 * n);
+    const std::vector<int64_t> clicks = {0, 8 * n, 16 * n, 24 * n};
+    EXPECT_EQ(test::onsets(take.samples, 0, 0.5f, n / 2), clicks);
+    EXPECT_EQ(form().currentStep, 1);
+}
+
+TEST_F(ExportTest, WithoutASampleOnlyTheNoBufferMessage) {
+    exporter().cmdStartRecord_Click();
+    ASSERT_EQ(dialogs().messages.size(), 1u);
+    EXPECT_EQ(dialogs().messages[0].text, kNoBufferText);
+    EXPECT_EQ(dialogs().messages[0].caption, "No buffer");
+    EXPECT_EQ(dialogs().messages[0].icon, MsgIcon::Information);
+    EXPECT_EQ(dialogs().messages[0].buttons, MsgButtons::Ok);
+    EXPECT_TRUE(commands.empty());
+    EXPECT_FALSE(form().timRec->isActive());
+    EXPECT_FALSE(exporter().exporting());
+    EXPECT_TRUE(exporter().takePath.isEmpty());
+}
+
+TEST_F(ExportTest, ControlsAreLockedWhileExporting) {
+    loadClick(0);
+    form().cmdStartRecord->click();
+    EXPECT_EQ(form().cmdStartRecord->text(), "...recording");
+    std::vector<QWidget*> locked = {form().cmdPlay,  form().cmdStop, form().cmdStartRecord,
+                                    form().txtBPM,   form().SldBPM,  form().ckLoop,
+                                    form().Command1, form().Command2};
+    for (int i = 0; i < Form1::kVoices; ++i) {
+        for (QWidget* w : std::initializer_list<QWidget*>{
+                 form().SldFrequency[i], form().SldPan[i], form().SldVolume[i], form().txtTone[i],
+                 form().txtPan[i], form().txtVolume[i], form().cmbNote[i], form().cmbFreq[i],
+                 form().cmbTone[i], form().cmbSub[i], form().cmbSubF[i], form().cmbLow[i]}) {
+            locked.push_back(w);
+        }
+    }
+    for (QWidget* w : locked) EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
+    EXPECT_TRUE(form().cmdSound[1]->isEnabled());
+    EXPECT_TRUE(form().cmdKill[0]->isEnabled());
+    runExport();
+    for (QWidget* w : locked) {
+        if (w != form().cmdStop) {
+            EXPECT_TRUE(w->isEnabled()) << w->objectName().toStdString();
+        }
+    }
+}
+
+TEST_F(ExportTest, SaveAsVariants) {
+    struct Case {
+        const char* what;
+        QString answer;        // name typed into the save dialog, empty: cancelled
+        QString expectedFile;  // the copy, empty when none must appear
+        bool preexisting;      // a file of the copy's name is already there
+        bool saved;
+    };
+    const Case cases[] = {
+        {"plain name", "loop", "loop.Wav", false, true},
+        {"name ending in .wav", "loop.wav", "loop.wav.Wav", false, true},
+        {"existing target", "kept", "kept.Wav", true, false},
+        {"cancelled", "", "", false, false},
+        {"unwritable folder", "no/such/folder/x", "", false, false},
+    };
+    loadClick(0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        dialogs().clear();
+        if (c.preexisting)
+            test::writeBytes(target(c.expectedFile).toStdString(), "precious");
+        dialogs().messageAnswers.push_back(MsgResult::Yes);  // drop any earlier unsaved take
+        dialogs().saveAnswers.push_back(c.answer.isEmpty() ? QString() : target(c.answer));
+        form().cmdStartRecord->click();
+        runExport();
+        const QString take = exporter().takePath;
+        EXPECT_EQ(exporter().takeSaved, c.saved);
+        EXPECT_EQ(QFile::exists(take), !c.saved);
+        if (c.saved) {
+            EXPECT_TRUE(readTake(target(c.expectedFile)).ok);
+        } else if (c.preexisting) {
+            EXPECT_EQ(test::readBytes(target(c.expectedFile).toStdString()), "precious");
+        }
+        const bool told = c.preexisting || c.answer.startsWith("no/");
+        size_t errors = 0;
+        for (const auto& m : dialogs().messages) {
+            if (m.icon != MsgIcon::Error)
+                continue;
+            ++errors;
+            EXPECT_TRUE(m.text.contains("not saved")) << m.text.toStdString();
+            EXPECT_TRUE(m.text.contains(take)) << m.text.toStdString();
+            EXPECT_EQ(m.caption, "WAV Recorder");
+        }
+        EXPECT_EQ(errors, told ? 1u : 0u);
+    }
+}
+
+TEST_F(ExportTest, FileNotSavedQuestionAtTheNextExport) {
+    struct Case {
+        const char* what;
+        MsgResult answer;
+        bool exportStarts;
+        bool oldTakeKept;
+    };
+    const Case cases[] = {
+        {"yes deletes the old take", MsgResult::Yes, true, false},
+        {"no saves it first", MsgResult::No, true, false},
+        {"cancel keeps everything", MsgResult::Cancel, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        build(&input);
+        loadClick(0);
+        const QString oldTake = exportUnsaved();
+        dialogs().clear();
+        commands.clear();
+        dialogs().messageAnswers.push_back(c.answer);
+        if (c.answer == MsgResult::No)
+            dialogs().saveAnswers.push_back(target("first"));
+        form().cmdStartRecord->click();
+        ASSERT_EQ(dialogs().messages.size(), 1u);
+        EXPECT_EQ(dialogs().messages[0].text, "File Not Saved. Proceed?");
+        EXPECT_EQ(dialogs().messages[0].caption, "WAV Recorder");
+        EXPECT_EQ(dialogs().messages[0].icon, MsgIcon::None);
+        EXPECT_EQ(dialogs().messages[0].buttons, MsgButtons::YesNoCancel);
+        EXPECT_EQ(form().timRec->isActive(), c.exportStarts);
+        EXPECT_EQ(QFile::exists(oldTake), c.oldTakeKept);
+        EXPECT_EQ(dialogs().saves.size(), c.answer == MsgResult::No ? 1u : 0u);
+        if (c.answer == MsgResult::No) {
+            EXPECT_TRUE(readTake(target("first.Wav")).ok);
+        }
+        if (c.exportStarts) {
+            EXPECT_EQ(commandTexts(), kOpenCommands);
+            EXPECT_FALSE(exporter().takeSaved);
+            runExport();
+        } else {
+            EXPECT_TRUE(commands.empty());
+            EXPECT_EQ(exporter().takePath, oldTake);
+            EXPECT_FALSE(exporter().exporting());
+            EXPECT_EQ(form().cmdStartRecord->text(), ">> export >>");
+            EXPECT_TRUE(form().cmdStartRecord->isEnabled());
+            EXPECT_TRUE(form().cmdPlay->isEnabled());
+        }
+    }
+}
+
+TEST_F(ExportTest, AKeptTakeIsNeverOverwrittenByTheNextOne) {
+    loadClick(0);
+    const QString first = exportUnsaved();
+    const QByteArray firstBytes = QByteArray::fromStdString(test::readBytes(first.toStdString()));
+    // Same second on the clock; "No" with a cancelled save leaves the first take on disk.
+    dialogs().messageAnswers.push_back(MsgResult::No);
+    form().cmdStartRecord->click();
+    runExport();
+    const QString second = exporter().takePath;
+    EXPECT_NE(second, first);
+    EXPECT_EQ(QFileInfo(second).fileName(), "0309202402245I07PM_2.WAV");
+    EXPECT_TRUE(readTake(second).ok);
+    EXPECT_EQ(QByteArray::fromStdString(test::readBytes(first.toStdString())), firstBytes);
+}
+
+TEST_F(ExportTest, QuitWithoutSavingQuestion) {
+    struct Case {
+        const char* what;
+        MsgResult answer;
+        bool closes;
+        bool takeKept;
+        bool released;
+    };
+    const Case cases[] = {
+        {"yes deletes and releases", MsgResult::Yes, true, false, true},
+        {"no saves first", MsgResult::No, true, false, false},
+        {"cancel keeps the window", MsgResult::Cancel, false, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        build(&input);
+        loadClick(0);
+        const QString take = exportUnsaved();
+        dialogs().clear();
+        dialogs().messageAnswers.push_back(c.answer);
+        if (c.answer == MsgResult::No)
+            dialogs().saveAnswers.push_back(target("kept"));
+        form().close();
+        ASSERT_EQ(dialogs().messages.size(), 1u);
+        EXPECT_EQ(dialogs().messages[0].text, "Quit Without Saving ?");
+        EXPECT_EQ(dialogs().messages[0].caption, "WAV Recorder");
+        EXPECT_EQ(dialogs().messages[0].icon, MsgIcon::None);
+        EXPECT_EQ(dialogs().messages[0].buttons, MsgButtons::YesNoCancel);
+        EXPECT_EQ(form().unloaded(), c.closes);
+        EXPECT_EQ(QFile::exists(take), c.takeKept);
+        EXPECT_EQ(form().soundDevice == nullptr, c.released);
+        EXPECT_EQ(form().voices[0].mainBuffer == nullptr, c.released);
+        if (c.answer == MsgResult::No) {
+            EXPECT_TRUE(readTake(target("kept.Wav")).ok);
+        }
+    }
+}
+
+TEST_F(ExportTest, NoQuestionWithoutAnUnsavedTake) {
+    loadClick(0);
+    dialogs().saveAnswers.push_back(target("saved"));
+    form().cmdStartRecord->click();
+    runExport();
+    ASSERT_TRUE(exporter().takeSaved);
+    dialogs().clear();
+    form().cmdStartRecord->click();  // no "File Not Saved. Proceed?"
+    EXPECT_TRUE(dialogs().messages.empty());
+    runExport();
+    dialogs().clear();
+    dialogs().saveAnswers.push_back(target("again"));
+    exporter().cmdSave_Click();
+    dialogs().clear();
+    form().close();  // no "Quit Without Saving ?"
+    EXPECT_TRUE(dialogs().messages.empty());
+    EXPECT_TRUE(form().unloaded());
+}
+
+TEST_F(ExportTest, ClosingDuringAnExport) {
+    struct Case {
+        const char* what;
+        MsgResult answer;
+        bool closes;
+    };
+    const Case cases[] = {
+        {"cancel lets the export go on", MsgResult::Cancel, false},
+        {"no saves what was recorded", MsgResult::No, true},
+        {"yes discards the recording", MsgResult::Yes, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        build(&input);
+        loadClick(0);
+        form().cmdStartRecord->click();
+        step(10);
+        const QString take = exporter().takePath;
+        dialogs().clear();
+        commands.clear();
+        dialogs().messageAnswers.push_back(c.answer);
+        if (c.answer == MsgResult::No)
+            dialogs().saveAnswers.push_back(target("partial"));
+        form().close();
+        ASSERT_GE(dialogs().messages.size(), 1u);
+        EXPECT_EQ(dialogs().messages[0].text, "Quit Without Saving ?");
+        EXPECT_EQ(form().unloaded(), c.closes);
+        if (c.answer == MsgResult::Cancel) {
+            EXPECT_TRUE(form().timRec->isActive());
+            EXPECT_TRUE(exporter().exporting());
+            dialogs().saveAnswers.push_back(target("whole"));
+            runExport();
+            EXPECT_TRUE(readTake(target("whole.Wav")).ok);
+            continue;
+        }
+        // Either way the export is over: no timer, no dialog later on a closed window.
+        EXPECT_FALSE(form().timRec->isActive());
+        EXPECT_FALSE(exporter().exporting());
+        EXPECT_FALSE(input.running());
+        EXPECT_FALSE(QFile::exists(take));
+        if (c.answer == MsgResult::No) {
+            const Take partial = readTake(target("partial.Wav"));
+            ASSERT_TRUE(partial.ok);
+            EXPECT_EQ(partial.info.frames, 10 * stepFrames());
+            EXPECT_TRUE(exporter().takeSaved);
+        } else {
+            EXPECT_EQ(commandTexts(), (std::vector<std::string>{"stop capture", "close capture"}));
+            EXPECT_TRUE(dialogs().saves.empty());
+        }
+    }
+}
+
+TEST_F(ExportTest, ACaptureDeviceWithoutInputStillEndsTheExport) {
+    build(nullptr);
+    loadClick(0);
+    dialogs().saveAnswers.push_back(target("nothing"));
+    form().cmdStartRecord->click();
+    EXPECT_EQ(runExport(), 34);
+    EXPECT_NE(codes[4], capture::kOk);  // "record capture" failed, quietly
+    EXPECT_FALSE(QFile::exists(exporter().takePath));
+    EXPECT_FALSE(QFile::exists(target("nothing.Wav")));
+    EXPECT_FALSE(exporter().takeSaved);
+    ASSERT_EQ(dialogs().messages.size(), 1u);
+    EXPECT_TRUE(dialogs().messages[0].text.contains("no recording was made"));
+    EXPECT_EQ(form().cmdStartRecord->text(), ">> export >>");
+    EXPECT_EQ(form().currentStep, 1);
+}
+
+TEST_F(ExportTest, ExportAndPlaybackNeverRunTogether) {
+    loadClick(0);
+    // Export pressed while the loop plays (a load re-enabled the button): playback stops first.
+    form().cmdPlay->click();
+    ASSERT_TRUE(form().timBpm->isActive());
+    exporter().cmdStartRecord_Click();
+    EXPECT_FALSE(form().timBpm->isActive());
+    EXPECT_TRUE(form().timRec->isActive());
+    EXPECT_EQ(form().currentStep, 1);
+    step(3);
+    // During the export neither a second export nor playback may start.
+    commands.clear();
+    exporter().cmdStartRecord_Click();
+    EXPECT_TRUE(commands.empty());
+    form().sequencer().cmdPlay_Click();
+    EXPECT_FALSE(form().timBpm->isActive());
+    EXPECT_EQ(runExport(), 30);
+}
+
+TEST_F(ExportTest, ALoadDuringAnExportDoesNotHandBackPlayOrExport) {
+    loadClick(0);
+    form().cmdStartRecord->click();
+    step(2);
+    loadClick(1);
+    EXPECT_FALSE(form().cmdPlay->isEnabled());
+    EXPECT_FALSE(form().cmdStartRecord->isEnabled());
+    EXPECT_FALSE(form().Command1->isEnabled());
+    EXPECT_FALSE(form().Command2->isEnabled());
+    // The new voice takes part from the next step on, and the export ends as usual.
+    runExport();
+    EXPECT_FALSE(exporter().exporting());
+    EXPECT_TRUE(form().cmdPlay->isEnabled());
+}
+
+}  // namespace
+}  // namespace zb
