@@ -53,8 +53,10 @@ namespace {
 
 constexpr unsigned int kRate = 44100;
 // Small periods keep the output latency low through PulseAudio (its default adds >100 ms).
-constexpr unsigned int kPeriodFrames = 256;
-constexpr unsigned int kPeriods = 2;
+// RtAudio caps the server's buffer at period x count: 3 x 128 frames measured 7 ms from Play
+// to the sink's monitor with no drop-outs here, where 2 x 256 reached 11-14 ms.
+constexpr unsigned int kPeriodFrames = 128;
+constexpr unsigned int kPeriods = 3;
 
 // The APIs tried, in order: the sound server first, then the bare card.
 std::vector<RtAudio::Api> candidateApis() {
