@@ -70,6 +70,16 @@ std::vector<RtAudio::Api> candidateApis() {
     return order;
 }
 
+// RtAudio's error callback carries no user data, so the errors of output streams are counted
+// here and each driver compares the count with the one it was opened at. Once a stream has
+// failed (the sound server went away), RtAudio's thread would otherwise call the callback
+// again and again without waiting for the device.
+std::atomic<uint64_t> outputErrors{0};
+
+void countOutputError(RtAudioError::Type, const std::string&) {
+    outputErrors.fetch_add(1, std::memory_order_relaxed);
+}
+
 class RtAudioDriver : public OutputDriver {
   public:
     explicit RtAudioDriver(std::unique_ptr<RtAudio> rt, unsigned int rate, unsigned int period)
@@ -78,7 +88,10 @@ class RtAudioDriver : public OutputDriver {
 
     int sampleRate() const override { return static_cast<int>(rate_); }
     bool realtime() const override { return true; }
-    bool failed() const override { return failed_.load(std::memory_order_relaxed); }
+    bool failed() const override {
+        return failed_.load(std::memory_order_relaxed) ||
+               outputErrors.load(std::memory_order_relaxed) != errorBase_;
+    }
     int64_t latencyFrames() const override {
         try {
             return rt_->getStreamLatency();
@@ -96,6 +109,10 @@ class RtAudioDriver : public OutputDriver {
             failed_.store(true);
             throw SoundError(kErrNoDriver, e.getMessage());
         }
+        // With an error callback set, RtAudio reports a failed start there instead of
+        // throwing.
+        if (failed())
+            throw SoundError(kErrNoDriver, "the output stream did not start");
     }
 
     void stop() override {
@@ -115,8 +132,14 @@ class RtAudioDriver : public OutputDriver {
     static int callback(void* out, void*, unsigned int frames, double, RtAudioStreamStatus,
                         void* user) {
         auto* self = static_cast<RtAudioDriver*>(user);
-        Engine* engine = self->engine_.load(std::memory_order_acquire);
         auto* samples = static_cast<float*>(out);
+        // A failed stream is aborted (2) so that its thread waits instead of spinning; the
+        // UI thread sees failed() and closes it.
+        if (outputErrors.load(std::memory_order_relaxed) != self->errorBase_) {
+            for (unsigned int i = 0; i < frames * 2; ++i) samples[i] = 0.0f;
+            return 2;
+        }
+        Engine* engine = self->engine_.load(std::memory_order_acquire);
         if (engine) {
             engine->process(samples, frames);
         } else {
@@ -130,6 +153,7 @@ class RtAudioDriver : public OutputDriver {
     unsigned int period_;
     std::atomic<Engine*> engine_{nullptr};
     std::atomic<bool> failed_{false};
+    uint64_t errorBase_ = outputErrors.load(std::memory_order_relaxed);
 };
 
 // Opens a stream on the API's default output device; null when the API has none.
@@ -149,7 +173,7 @@ std::unique_ptr<RtAudioDriver> openOn(RtAudio::Api api) {
         unsigned int period = kPeriodFrames;
         auto driver = std::make_unique<RtAudioDriver>(nullptr, kRate, period);
         rt->openStream(&params, nullptr, RTAUDIO_FLOAT32, kRate, &period, &RtAudioDriver::callback,
-                       driver.get(), &options, nullptr);
+                       driver.get(), &options, &countOutputError);
         driver->rt_ = std::move(rt);
         driver->period_ = period;
         driver->rate_ = driver->rt_->getStreamSampleRate();
@@ -162,9 +186,12 @@ std::unique_ptr<RtAudioDriver> openOn(RtAudio::Api api) {
 }  // namespace
 
 bool RtAudioSystem::openMixer() {
+    // The stream that proves a device is reachable is kept for the device that follows.
     for (RtAudio::Api api : candidateApis()) {
-        if (auto driver = openOn(api))
+        if (auto driver = openOn(api)) {
+            probed_ = std::move(driver);
             return true;
+        }
     }
     return false;
 }
@@ -172,6 +199,8 @@ bool RtAudioSystem::openMixer() {
 std::unique_ptr<OutputDriver> RtAudioSystem::openOutput(const std::string& deviceId) {
     if (!deviceId.empty())
         throw SoundError(kErrInvalidParam, "only the default device is offered");
+    if (probed_)
+        return std::move(probed_);
     for (RtAudio::Api api : candidateApis()) {
         if (auto driver = openOn(api))
             return driver;

@@ -82,6 +82,9 @@ class RtAudioSystem : public AudioSystem {
   public:
     bool openMixer() override;
     std::unique_ptr<OutputDriver> openOutput(const std::string& deviceId) override;
+
+  private:
+    std::unique_ptr<OutputDriver> probed_;  // opened by openMixer, not yet handed out
 };
 
 }  // namespace zb::audio
