@@ -1,6 +1,9 @@
 #include "audio/wav_decode.h"
 
+#include <fcntl.h>
 #include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -41,17 +44,23 @@ int16_t bitsOf(int subtype) {
 }  // namespace
 
 std::shared_ptr<const SampleData> DecodeWavFile(const std::string& path) {
+    // Opened here rather than by libsndfile, which refuses paths longer than 1 KiB. Without
+    // blocking, so that a pipe named like a sample cannot hold the window; only regular files
+    // are read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        throw SoundError(kErrFileNotFound, "cannot open " + path + ": " + std::strerror(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        throw SoundError(kErrBadFormat, "not a regular file: " + path);
+    }
     SF_INFO info{};
-    std::unique_ptr<SNDFILE, SndCloser> file(sf_open(path.c_str(), SFM_READ, &info));
-    if (!file) {
-        const int err = sf_error(nullptr);
-        // libsndfile reports a missing file as a system error; everything else it could not
-        // parse is a format problem.
-        if (err == SF_ERR_SYSTEM)
-            throw SoundError(kErrFileNotFound, "cannot open " + path + ": " + sf_strerror(nullptr));
+    // libsndfile closes the descriptor with the file, also when it cannot parse it.
+    std::unique_ptr<SNDFILE, SndCloser> file(sf_open_fd(fd, SFM_READ, &info, SF_TRUE));
+    if (!file)
         throw SoundError(kErrBadFormat,
                          "not a readable WAV file: " + path + ": " + sf_strerror(nullptr));
-    }
     const int major = info.format & SF_FORMAT_TYPEMASK;
     if (major != SF_FORMAT_WAV && major != SF_FORMAT_WAVEX && major != SF_FORMAT_RF64)
         throw SoundError(kErrBadFormat, "not a WAV file: " + path);
