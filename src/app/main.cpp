@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QStandardPaths>
+#include <csignal>
 
 #include "audio/audio_system.h"
 #include "export/capture_input.h"
@@ -12,6 +13,9 @@
 #include "shell/services.h"
 
 int main(int argc, char** argv) {
+    // A file-size limit (a quota, ulimit -f) must make a write fail, which every writer
+    // reports, rather than end the program with a take still in memory.
+    std::signal(SIGXFSZ, SIG_IGN);
     // The web page window's engine is loaded only on first use, after the application
     // object exists; it needs contexts that share resources, which must be asked for here.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);

@@ -2,7 +2,9 @@
 
 #include <RtAudio.h>
 
+#include <atomic>
 #include <exception>
+#include <string>
 #include <vector>
 
 namespace zb::capture {
@@ -11,6 +13,11 @@ InputStream::~InputStream() = default;
 InputSystem::~InputSystem() = default;
 
 namespace {
+
+// RtAudio's error callback carries no user data: input stream errors are counted here and
+// each stream compares the count with the one it was opened at. A stream whose server went
+// away would otherwise have its callback called in a tight loop with stale frames.
+std::atomic<uint64_t> inputErrors{0};
 
 class RtAudioInputStream : public InputStream {
 public:
@@ -38,9 +45,10 @@ public:
             RtAudio::StreamOptions options;
             options.streamName = "Zembrola capture";
             unsigned int frames = 512;
+            errorBase_ = inputErrors.load(std::memory_order_relaxed);
             audio_->openStream(nullptr, &params, RTAUDIO_SINT16,
                                static_cast<unsigned int>(sampleRate), &frames, &callback, this,
-                               &options, &ignoreErrors);
+                               &options, &countErrors);
             return audio_->isStreamOpen();
         } catch (const std::exception&) {
             return false;
@@ -50,7 +58,8 @@ public:
     bool start() override {
         try {
             audio_->startStream();
-            return audio_->isStreamRunning();
+            return audio_->isStreamRunning() &&
+                   inputErrors.load(std::memory_order_relaxed) == errorBase_;
         } catch (const std::exception&) {
             return false;
         }
@@ -70,14 +79,20 @@ private:
     static int callback(void*, void* input, unsigned int frames, double, RtAudioStreamStatus,
                         void* user) {
         auto* self = static_cast<RtAudioInputStream*>(user);
+        // A failed stream is aborted (2): what was recorded so far is kept, nothing is added.
+        if (inputErrors.load(std::memory_order_relaxed) != self->errorBase_)
+            return 2;
         if (input != nullptr)
             self->sink_.write(static_cast<const int16_t*>(input), frames);
         return 0;
     }
-    static void ignoreErrors(RtAudioError::Type, const std::string&) {}
+    static void countErrors(RtAudioError::Type, const std::string&) {
+        inputErrors.fetch_add(1, std::memory_order_relaxed);
+    }
 
     std::unique_ptr<RtAudio> audio_;
     FrameSink& sink_;
+    uint64_t errorBase_ = 0;
 };
 
 }  // namespace

@@ -31,6 +31,16 @@ int64_t stepFrameOf(const Timer* timer) {
         return audio::Engine::kAsap;
     }
 }
+// Where a take goes when the take folder cannot hold it, below the temporary folder.
+const QString kFallbackFolder = QStringLiteral("zembrola-takes/");
+const char* const kTakeMovedText =
+    "The take could not be written to \"%1\".\nThe recording is kept in \"%2\".";
+const char* const kTakeInMemoryText =
+    "The take could not be written to \"%1\" nor to the temporary folder.\n"
+    "The recording is kept in memory: save it to a folder with free space before you quit.";
+const char* const kMemorySaveFailedText =
+    "The take was not saved as \"%1\": the file could not be written.\n"
+    "The recording is still kept in memory.";
 constexpr int16_t kLastStep = 32;
 constexpr int16_t kEndOfTake = 33;
 
@@ -65,7 +75,10 @@ QString Exporter::newTakePath() const {
         dataDir = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
                       .filePath(QStringLiteral("zembrola"));
     }
-    const QString folder = takeFolder(dataDir);
+    return freeTakePathIn(takeFolder(dataDir));
+}
+
+QString Exporter::freeTakePathIn(const QString& folder) const {
     QDir().mkpath(folder);
     const QDateTime now =
         form_.services().now ? form_.services().now() : QDateTime::currentDateTime();
@@ -94,10 +107,10 @@ void Exporter::cmdStartRecord_Click() {
 
     exporting_ = true;
     LockExportControls();
+    MsgResult answer = MsgResult::Yes;
     if (hasUnsavedTake(takePath, takeSaved)) {
-        const MsgResult answer =
-            form_.dialogs().message(&form_, QStringLiteral("File Not Saved. Proceed?"),
-                                    kRecorderCaption, MsgIcon::None, MsgButtons::YesNoCancel);
+        answer = form_.dialogs().message(&form_, QStringLiteral("File Not Saved. Proceed?"),
+                                         kRecorderCaption, MsgIcon::None, MsgButtons::YesNoCancel);
         if (answer == MsgResult::No) {
             cmdSave_Click();
         } else if (answer == MsgResult::Yes) {
@@ -107,6 +120,16 @@ void Exporter::cmdStartRecord_Click() {
             exporting_ = false;
             return;
         }
+    }
+    if (takeInMemory_) {
+        // A take only the capture device holds is dropped only when the user said so.
+        if (answer == MsgResult::No) {
+            RestoreIdleControls();
+            exporting_ = false;
+            return;
+        }
+        sendCapture("close capture");
+        takeInMemory_ = false;
     }
     takeSaved = false;
     form_.cmdSave->setEnabled(false);
@@ -232,6 +255,25 @@ void Exporter::endOfTake() {
 void Exporter::FinishCapture() {
     sendCapture("stop capture");
     sendCapture("save capture " + QFile::encodeName(takePath).toStdString());
+    if (captureResult_ == capture::kErrWriteFailed) {
+        // The take folder cannot hold the take (not writable, the disk or a quota full): the
+        // temporary folder takes it instead, and failing that the device keeps it in memory
+        // for the save step. Either way the user learns where it is.
+        const QString intended = takePath;
+        const QString fallback = freeTakePathIn(QDir(QDir::tempPath()).filePath(kFallbackFolder));
+        sendCapture("save capture " + QFile::encodeName(fallback).toStdString());
+        if (captureResult_ == capture::kOk) {
+            takePath = fallback;
+            form_.dialogs().message(&form_,
+                                    QString::fromLatin1(kTakeMovedText).arg(intended, fallback),
+                                    kRecorderCaption, MsgIcon::Error, MsgButtons::Ok);
+        } else {
+            takeInMemory_ = true;
+            form_.dialogs().message(&form_, QString::fromLatin1(kTakeInMemoryText).arg(intended),
+                                    kRecorderCaption, MsgIcon::Error, MsgButtons::Ok);
+            return;  // the device stays open with the recording
+        }
+    }
     sendCapture("close capture");
 }
 
@@ -241,6 +283,18 @@ void Exporter::cmdSave_Click() {
     if (chosen.isEmpty())
         return;
     const QString target = savedCopyName(chosen);
+    if (takeInMemory_) {
+        sendCapture("save capture " + QFile::encodeName(target).toStdString());
+        if (captureResult_ != capture::kOk) {
+            form_.dialogs().message(&form_, QString::fromLatin1(kMemorySaveFailedText).arg(target),
+                                    kRecorderCaption, MsgIcon::Error, MsgButtons::Ok);
+            return;
+        }
+        sendCapture("close capture");
+        takeInMemory_ = false;
+        takeSaved = true;
+        return;
+    }
     const CopyResult copy = copyWithoutOverwrite(takePath, target);
     if (!copy.ok) {
         // The take stays where it is and stays unsaved, and the user is told so.

@@ -50,6 +50,8 @@ private:
     bool anyVoiceLoaded() const;
     void sendCapture(const std::string& command);
     QString newTakePath() const;
+    // A free take name in the given folder (created when missing).
+    QString freeTakePathIn(const QString& folder) const;
     void endOfTake();
     // Ends an export that the window's closing cuts short; keepRecording saves what was
     // recorded so far as the take.
@@ -62,6 +64,9 @@ private:
     std::unique_ptr<capture::CaptureDevice> capture_;
     int32_t captureResult_ = 0;
     bool exporting_ = false;
+    // The take could be written neither to the take folder nor to the temporary folder:
+    // the capture device stays open and holds it until the save step writes it.
+    bool takeInMemory_ = false;
 };
 
 }  // namespace zb

@@ -34,6 +34,11 @@ class Randomizer;
 class Exporter;
 class BrowserLauncher;
 
+// Told once when the sound output fails while the program runs (the sound server went away).
+inline constexpr char kSoundLostText[] =
+    "The sound output has stopped: the sound server can no longer be reached.\n"
+    "Playing and exporting go on without sound; a take being recorded is kept.";
+
 struct VoiceState {
     int16_t noteMode = -1;
     int16_t freqMode = -1;

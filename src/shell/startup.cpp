@@ -18,6 +18,7 @@ namespace zb {
 namespace {
 // Any non-zero value stands for the one mixer the program opens.
 constexpr int kMixerOpen = 1;
+constexpr int kSoundWatchMs = 250;
 }  // namespace
 
 bool Form1::Form_Load() {
@@ -73,6 +74,29 @@ void Form1::InitSoundDevice() {
         };
         timBpm->setFrameClock(clock);
         timRec->setFrameClock(clock);
+
+        // The sound server may go away while the program runs. The driver notes it on its
+        // own thread; this poll on the UI thread tells the user once and puts the step
+        // clocks back on the wall clock, since the output's frame count stops moving. The
+        // loop and an export go on silently, so a take in progress still ends and is kept.
+        auto* watch = new QTimer(this);
+        watch->setObjectName(QStringLiteral("timSoundWatch"));
+        watch->setInterval(kSoundWatchMs);
+        connect(watch, &QTimer::timeout, this, [this, watch, device] {
+            const auto d = device.lock();
+            if (!d) {
+                watch->stop();
+                return;
+            }
+            if (!d->driver().failed())
+                return;
+            watch->stop();
+            timBpm->setFrameClock({});
+            timRec->setFrameClock({});
+            dialogs().message(this, QString::fromLatin1(kSoundLostText), QStringLiteral("Zembrola"),
+                              MsgIcon::Error, MsgButtons::Ok);
+        });
+        watch->start();
     }
 }
 
