@@ -44,6 +44,7 @@ public:
     // wall clock.
     void setFrameClock(FrameClock clock);
     bool slaved() const { return static_cast<bool>(clock_.now); }
+    const FrameClock& frameClock() const { return clock_; }
 
     // During a timeout handler: the output frame of this event's step, or kNoFrame when the
     // timer runs on the wall clock.
