@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -103,7 +104,9 @@ std::shared_ptr<const SampleData> DecodeWavFile(const std::string& path) {
     wf.samplesPerSec = info.samplerate;
     wf.bitsPerSample = bitsOf(subtype);
     wf.blockAlign = static_cast<int16_t>(info.channels * wf.bitsPerSample / 8);
-    wf.avgBytesPerSec = wf.blockAlign * info.samplerate;
+    // A header may claim any rate; the byte rate saturates instead of overflowing.
+    wf.avgBytesPerSec = static_cast<int32_t>(
+        std::min<int64_t>(int64_t{wf.blockAlign} * info.samplerate, INT32_MAX));
     return data;
 }
 

@@ -80,7 +80,7 @@ TEST(WavDecode, BrokenAndHostileFilesFailWithACode) {
     lying[43] = '\x7f';
     test::writeBytes(path("lying.wav"), lying);
     test::writeBytes(path("garbage.wav"),
-                     std::string("RIFF\x10\0\0\0WAVEfmt \xff\xff\xff\xff", 24));
+                     std::string("RIFF\x10\0\0\0WAVEfmt \xff\xff\xff\xff", 20));
     ASSERT_TRUE(QDir(dir.path()).mkdir("folder.wav"));
     test::writeWav(path("aiff.wav"), {44100, 1, SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
                    test::sine(5000, 440, 44100, 1));
@@ -106,6 +106,34 @@ TEST(WavDecode, BrokenAndHostileFilesFailWithACode) {
         {"missing.wav", kErrFileNotFound},
     };
     for (const Case& c : cases) EXPECT_EQ(codeOf(path(c.name)), c.code) << c.name;
+}
+
+// Found by fuzzing: a float file whose header claims 1.5 GHz overflowed the byte rate.
+TEST(WavDecode, AnAbsurdRateInTheHeaderDecodesWithoutOverflow) {
+    QTemporaryDir dir;
+    const auto le = [](std::string& out, uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) out += static_cast<char>((v >> (8 * i)) & 0xff);
+    };
+    const uint32_t rate = 1509971490, frames = 64;
+    std::string wav = "RIFF";
+    le(wav, 36 + frames * 4, 4);
+    wav += "WAVEfmt ";
+    le(wav, 16, 4);
+    le(wav, 3, 2);  // IEEE float
+    le(wav, 1, 2);
+    le(wav, rate, 4);
+    le(wav, 0xffffffffu, 4);  // the byte rate the header claims, nonsense as well
+    le(wav, 4, 2);
+    le(wav, 32, 2);
+    wav += "data";
+    le(wav, frames * 4, 4);
+    wav += std::string(frames * 4, '\0');
+    const std::string path = dir.filePath("rate.wav").toStdString();
+    test::writeBytes(path, wav);
+    const auto data = DecodeWavFile(path);
+    EXPECT_EQ(data->format.samplesPerSec, static_cast<int32_t>(rate));
+    EXPECT_EQ(data->format.avgBytesPerSec, INT32_MAX);
+    EXPECT_EQ(data->frames, int64_t{frames});
 }
 
 TEST(WavDecode, UnreadableFileFails) {
