@@ -4,6 +4,8 @@
 #include "export/exporter.h"
 
 #include <gtest/gtest.h>
+
+#include <climits>
 #include <sndfile.h>
 
 #include <QDir>
@@ -266,6 +268,13 @@ TEST_F(ExportTest, SaveAsVariants) {
         {"existing target", "kept", "kept.Wav", true, false},
         {"cancelled", "", "", false, false},
         {"unwritable folder", "no/such/folder/x", "", false, false},
+        // Names are file names, never shell words.
+        {"blanks and quotes", "  it's a \"take\"  ", "  it's a \"take\"  .Wav", false, true},
+        {"new line and shell syntax", "a\n$(touch pwned);`id`|x>y",
+         "a\n$(touch pwned);`id`|x>y.Wav", false, true},
+        {"longest name", QString(NAME_MAX - 4, QChar('t')), QString(NAME_MAX - 4, QChar('t')) + ".Wav",
+         false, true},
+        {"name too long", QString(NAME_MAX - 3, QChar('u')), "", false, false},
     };
     loadClick(0);
     for (const Case& c : cases) {
@@ -285,7 +294,8 @@ TEST_F(ExportTest, SaveAsVariants) {
         } else if (c.preexisting) {
             EXPECT_EQ(test::readBytes(target(c.expectedFile).toStdString()), "precious");
         }
-        const bool told = c.preexisting || c.answer.startsWith("no/");
+        EXPECT_FALSE(QFile::exists(target("pwned")));
+        const bool told = c.preexisting || c.answer.startsWith("no/") || c.answer.startsWith("uuu");
         size_t errors = 0;
         for (const auto& m : dialogs().messages) {
             if (m.icon != MsgIcon::Error)
