@@ -1,0 +1,448 @@
+// Step onsets on the real sound path. The real main window plays through the real output
+// (RtAudioSystem, the default sink) with one voice whose short click fires on every step
+// ("Eigth" / "4"), while two busy threads keep both cores loaded at normal priority. Two
+// recordings of the default source, which the bench session makes the null sink's
+// monitor, are searched for the clicks' onsets:
+//
+//   export - the program's own export (timRec, the capture device on the default input);
+//            the saved .Wav is read back;
+//   live   - playback with the loop on (timBpm), recorded with the same input class as
+//            the export, for a given number of steps.
+//
+// Both recordings are clocked by the sink, the same clock the output frames are counted
+// in, so an onset interval in frames compares directly with the step period in frames at
+// 44.1 kHz. The grid puts step n at n x stepInterval ms worth of frames, rounded per step,
+// so intervals may alternate by one frame around a fractional period: that is rounding.
+//
+// Figures per tempo: onset interval minus the ideal period (mean and max of the absolute
+// value), drift of the last onset from the first against the ideal, the engine's late
+// batches, how late the step events ran against their due time (the look-ahead is what
+// they may use), and where the export's take starts and ends.
+//
+// Usage: bench_onsets [steps] [--idle]
+//   steps   live steps per tempo (default 72, at least 64)
+//   --idle  no busy threads, for comparison
+#include <sndfile.h>
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "audio/audio_system.h"
+#include "audio/engine.h"
+#include "audio/sound.h"
+#include "export/capture_input.h"
+#include "export/exporter.h"
+#include "export/take_name.h"
+#include "sequencer/sequencer.h"
+#include "sequencer/step_rule.h"
+#include "sequencer/step_timer.h"
+#include "shell/dialogs.h"
+#include "shell/form1.h"
+#include "shell/services.h"
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr float kLoud = 0.25f;
+constexpr int64_t kQuietGap = 600;  // frames of quiet before a new onset counts
+constexpr int kTempos[] = {60, 97, 120, 240};
+
+// Answers the load dialog with the click and the save dialog with a fresh name in the
+// bench's folder; no message is expected, so each is shown on stderr and counted.
+class BenchDialogs : public zb::Dialogs {
+public:
+    QString click;
+    QString saveFolder;
+    QString lastSaved;  // the file the last save wrote
+    int saves = 0;
+    int messages = 0;
+
+    zb::MsgResult message(QWidget*, const QString& text, const QString& caption, zb::MsgIcon,
+                          zb::MsgButtons) override {
+        std::fprintf(stderr, "message: %s: %s\n", qPrintable(caption), qPrintable(text));
+        ++messages;
+        return zb::MsgResult::Ok;
+    }
+    zb::OpenFileResult openFile(QWidget*, const zb::OpenFileRequest&) override {
+        return {click, 1};
+    }
+    QString saveFile(QWidget*, const QString&, const QString&) override {
+        const QString chosen = QDir(saveFolder).filePath(QStringLiteral("take-%1").arg(++saves));
+        lastSaved = zb::savedCopyName(chosen);
+        return chosen;
+    }
+};
+
+// Keeps every core busy at normal priority until destroyed.
+class BusyCores {
+public:
+    explicit BusyCores(int n) {
+        for (int i = 0; i < n; ++i)
+            threads_.emplace_back([this] {
+                volatile double x = 1.0;
+                while (!stop_.load(std::memory_order_relaxed)) x = x * 1.0000001 + 1e-9;
+            });
+    }
+    ~BusyCores() {
+        stop_.store(true);
+        for (auto& t : threads_) t.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::vector<std::thread> threads_;
+};
+
+// The left channel of what the input delivers, into storage sized before it starts.
+class MonitorSink : public zb::capture::FrameSink {
+public:
+    explicit MonitorSink(size_t capacity) : left_(capacity) {}
+    void write(const int16_t* frames, uint32_t count) noexcept override {
+        size_t at = count_.load(std::memory_order_relaxed);
+        for (uint32_t i = 0; i < count && at < left_.size(); ++i)
+            left_[at++] = frames[2 * i] / 32768.0f;
+        count_.store(at, std::memory_order_release);
+    }
+    std::vector<float> recorded() const {
+        const size_t n = count_.load(std::memory_order_acquire);
+        return {left_.begin(), left_.begin() + static_cast<std::ptrdiff_t>(n)};
+    }
+
+private:
+    std::vector<float> left_;
+    std::atomic<size_t> count_{0};
+};
+
+bool writeClick(const std::string& path) {
+    SF_INFO info{};
+    info.samplerate = kRate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!f)
+        return false;
+    // A 100-frame square burst, then silence: one sharp onset per start.
+    std::vector<float> s(500, 0.0f);
+    for (int i = 0; i < 100; ++i) s[i] = (i / 10) % 2 ? -0.8f : 0.8f;
+    sf_writef_float(f, s.data(), static_cast<sf_count_t>(s.size()));
+    sf_close(f);
+    return true;
+}
+
+// The first channel of a sound file; empty when it cannot be read.
+std::vector<float> readLeft(const QString& path) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    if (!f)
+        return {};
+    std::vector<float> all(static_cast<size_t>(info.frames) * info.channels);
+    sf_readf_float(f, all.data(), info.frames);
+    sf_close(f);
+    std::vector<float> left(static_cast<size_t>(info.frames));
+    for (size_t i = 0; i < left.size(); ++i) left[i] = all[i * info.channels];
+    return left;
+}
+
+std::vector<int64_t> findOnsets(const std::vector<float>& mono) {
+    std::vector<int64_t> found;
+    int64_t quiet = kQuietGap;
+    for (size_t i = 0; i < mono.size(); ++i) {
+        if (std::fabs(mono[i]) > kLoud) {
+            if (quiet >= kQuietGap)
+                found.push_back(static_cast<int64_t>(i));
+            quiet = 0;
+        } else {
+            ++quiet;
+        }
+    }
+    return found;
+}
+
+struct Figures {
+    int intervals = 0;
+    double meanAbs = 0, maxAbs = 0;  // onset interval minus the ideal period, frames
+    double drift = 0;                // (last - first) minus the ideal, frames
+};
+
+Figures measure(const std::vector<int64_t>& on, double period) {
+    Figures r;
+    for (size_t i = 1; i < on.size(); ++i) {
+        const double dev = std::fabs(static_cast<double>(on[i] - on[i - 1]) - period);
+        r.meanAbs += dev;
+        r.maxAbs = std::max(r.maxAbs, dev);
+        ++r.intervals;
+    }
+    if (r.intervals > 0) {
+        r.meanAbs /= r.intervals;
+        r.drift = static_cast<double>(on.back() - on.front()) - r.intervals * period;
+    }
+    return r;
+}
+
+// Runs the event loop until done() holds or the time is up; returns done().
+bool runUntil(const std::function<bool()>& done, int timeoutMs) {
+    if (done())
+        return true;
+    QEventLoop loop;
+    QElapsedTimer clock;
+    clock.start();
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done() || clock.elapsed() > timeoutMs)
+            loop.quit();
+    });
+    poll.start();
+    loop.exec();
+    return done();
+}
+
+void pause(int ms) {
+    runUntil([] { return false; }, ms);
+}
+
+// How late the step events of one timer run against their due time (their step's frame
+// less the look-ahead), measured on the output's frame count when the handler is done.
+class Lateness : public QObject {
+public:
+    Lateness(zb::StepTimer* timer, const zb::audio::Engine& engine)
+        : timer_(timer), engine_(engine) {
+        connect(timer, &zb::StepTimer::timeout, this, [this] {
+            ++events;
+            const int64_t frame = timer_->stepFrame();
+            if (frame == zb::StepTimer::kNoFrame) {
+                ++unslaved;
+                return;
+            }
+            const int64_t due = frame - timer_->frameClock().lookahead;
+            maxFrames = std::max(maxFrames, engine_.framesRendered() - due);
+        });
+    }
+    void reset() {
+        events = unslaved = 0;
+        maxFrames = INT64_MIN;
+    }
+    int events = 0;
+    int unslaved = 0;
+    int64_t maxFrames = INT64_MIN;
+
+private:
+    zb::StepTimer* timer_;
+    const zb::audio::Engine& engine_;
+};
+
+double ms(double frames) {
+    return frames * 1000.0 / kRate;
+}
+
+void printFigures(const char* what, int tempo, int stepMs, const Figures& f, size_t onsets,
+                  int expected) {
+    const double period = stepMs * (kRate / 1000.0);
+    std::printf(
+        "onsets: %s, %d bpm (%d ms = %.1f frames): onset interval off the step period by mean "
+        "%.2f, max %.2f frames over %d intervals (goal <= 1 sample)\n",
+        what, tempo, stepMs, period, f.meanAbs, f.maxAbs, f.intervals);
+    std::printf("onsets: %s, %d bpm: drift of the last onset over the whole run %+.2f frames "
+                "(goal <= 1 sample)\n",
+                what, tempo, f.drift);
+    if (static_cast<int>(onsets) != expected)
+        std::printf("onsets: %s, %d bpm: note: %zu onsets found, %d expected\n", what, tempo,
+                    onsets, expected);
+}
+
+// The output's frame count against the wall clock over one run.
+struct OutputRate {
+    explicit OutputRate(const zb::audio::Engine& e) : engine(e), f0(e.framesRendered()) {
+        wall.start();
+    }
+    double framesPerSecond() const {
+        return static_cast<double>(engine.framesRendered() - f0) * 1e9 /
+               static_cast<double>(wall.nsecsElapsed());
+    }
+    const zb::audio::Engine& engine;
+    int64_t f0;
+    QElapsedTimer wall;
+};
+
+void printTiming(const char* what, int tempo, uint64_t late, const Lateness& l, int64_t lookahead,
+                 double outputRate) {
+    std::printf("onsets: %s, %d bpm: late batches %llu of %d steps (goal 0); step events ran up "
+                "to %.1f ms after their due time (the look-ahead is %.1f ms); the output ran "
+                "%.0f frames per wall second%s\n",
+                what, tempo, static_cast<unsigned long long>(late), l.events,
+                l.maxFrames == INT64_MIN ? 0.0 : ms(static_cast<double>(l.maxFrames)),
+                ms(static_cast<double>(lookahead)), outputRate,
+                l.unslaved ? "; some events carried no frame (wall clock)" : "");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int liveSteps = 72;
+    bool busy = true;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--idle") == 0)
+            busy = false;
+        else
+            liveSteps = std::max(64, std::atoi(argv[i]));
+    }
+    if (std::system("pactl info >/dev/null 2>&1") != 0) {
+        std::printf("onsets: skipped: no sound server\n");
+        return 0;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir home;
+    // Start-up writes the document type registration: keep it out of the real home.
+    qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
+    QApplication app(argc, argv);
+
+    BenchDialogs dialogs;
+    dialogs.click = QDir(home.path()).filePath(QStringLiteral("click.wav"));
+    dialogs.saveFolder = QDir(home.path()).filePath(QStringLiteral("saved"));
+    QDir().mkpath(dialogs.saveFolder);
+    if (!writeClick(dialogs.click.toStdString())) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(dialogs.click));
+        return 1;
+    }
+
+    zb::audio::RtAudioSystem audio;
+    zb::capture::RtAudioInputSystem input;
+    zb::Services services;
+    services.dialogs = &dialogs;
+    services.audio = &audio;
+    services.captureInput = &input;
+    services.now = [] { return QDateTime::currentDateTime(); };
+    services.programDir = QCoreApplication::applicationDirPath();
+    services.executablePath = QCoreApplication::applicationFilePath();
+    services.dataDir = QDir(home.path()).filePath(QStringLiteral("zembrola"));
+
+    zb::Form1 form(services);
+    if (!form.Form_Load() || !form.soundDevice) {
+        std::printf("onsets: skipped: no sound device\n");
+        return 0;
+    }
+    if (!form.timBpm->slaved() || !form.timRec->slaved()) {
+        std::printf("onsets: skipped: the output is not a real device (no frame clock)\n");
+        return 0;
+    }
+    form.cmdSound[0]->click();
+    if (!form.voices[0].mainBuffer) {
+        std::fprintf(stderr, "onsets: loading the click failed\n");
+        return 1;
+    }
+    // "Eigth", "4", "Normal", sub "None", "4", low "None": the main buffer on every step.
+    const int modes[6] = {3, 3, 0, 0, 3, 2};
+    zb::Selector* sel[6] = {form.cmbNote[0], form.cmbFreq[0], form.cmbTone[0],
+                            form.cmbSub[0],  form.cmbSubF[0], form.cmbLow[0]};
+    for (int k = 0; k < 6; ++k) sel[k]->setSelectedIndex(modes[k]);
+
+    zb::audio::Engine& engine = form.soundDevice->engine();
+    const int64_t lookahead = form.timBpm->frameClock().lookahead;
+    Lateness recLate(form.timRec, engine), bpmLate(form.timBpm, engine);
+    // Let the output settle on its small latency before anything is measured; the rate at
+    // which the sink takes frames shows how far its clock is from the system's.
+    pause(1000);
+    QElapsedTimer wall;
+    const int64_t f0 = engine.framesRendered();
+    wall.start();
+    pause(1000);
+    std::printf("onsets: %s; the sink takes %.0f frames per wall second\n",
+                busy ? "two busy threads at normal priority on both cores" : "no extra load",
+                static_cast<double>(engine.framesRendered() - f0) * 1e9 /
+                    static_cast<double>(wall.nsecsElapsed()));
+    BusyCores load(busy ? 2 : 0);
+
+    for (const int tempo : kTempos) {
+        form.SldBPM->setValue(tempo);
+        const int stepMs = form.timBpm->interval();
+        if (stepMs != zb::seq::stepIntervalMs(tempo) || form.timRec->interval() != stepMs) {
+            std::fprintf(stderr, "onsets: the tempo %d did not reach the step clocks\n", tempo);
+            return 1;
+        }
+        const double period = stepMs * (kRate / 1000.0);
+
+        // (a) The export.
+        const bool first = dialogs.saves == 0;
+        uint64_t late0 = engine.lateBatches();
+        recLate.reset();
+        OutputRate exportRate(engine);
+        form.cmdStartRecord->click();
+        if (!form.exporter().exporting()) {
+            std::fprintf(stderr, "onsets: the export did not start\n");
+            return 1;
+        }
+        if (!runUntil([&] { return !form.exporter().exporting(); }, 36 * stepMs + 10000)) {
+            std::fprintf(stderr, "onsets: the export did not end\n");
+            return 1;
+        }
+        const uint64_t exportLate = engine.lateBatches() - late0;
+        const double exportFps = exportRate.framesPerSecond();
+        const std::vector<float> take = readLeft(dialogs.lastSaved);
+        if (take.empty()) {
+            std::printf("onsets: export, %d bpm: no take was saved (%s)\n", tempo,
+                        qPrintable(dialogs.lastSaved));
+        } else {
+            const std::vector<int64_t> on = findOnsets(take);
+            printFigures("export", tempo, stepMs, measure(on, period), on.size(), 32);
+            printTiming("export", tempo, exportLate, recLate, lookahead, exportFps);
+            if (!on.empty()) {
+                // An exact loop: step 1's onset at the take's start (after one silent step on
+                // the first export after start-up) and 32 periods in all.
+                const double lead = first ? period : 0.0;
+                std::printf(
+                    "onsets: export, %d bpm: take starts %+.2f ms from step 1's onset%s and "
+                    "lasts %+.2f ms against %d periods (goal <= 1 ms each)\n",
+                    tempo, ms(static_cast<double>(on.front()) - lead),
+                    first ? " less one silent step" : "",
+                    ms(static_cast<double>(take.size()) - lead - 32 * period), 32);
+            }
+        }
+
+        // (b) Live playback with the loop on, recorded from the monitor the same way.
+        auto sink = std::make_unique<MonitorSink>(
+            static_cast<size_t>((liveSteps + 40) * period + 5 * kRate));
+        auto stream = input.openInput(kRate, 2, *sink);
+        if (!stream || !stream->start()) {
+            std::printf("onsets: live, %d bpm: the default input could not be opened\n", tempo);
+            continue;
+        }
+        pause(300);
+        form.ckLoop->setChecked(true);
+        late0 = engine.lateBatches();
+        bpmLate.reset();
+        OutputRate liveRate(engine);
+        form.cmdPlay->click();
+        if (!form.timBpm->isActive()) {
+            std::fprintf(stderr, "onsets: playback did not start\n");
+            return 1;
+        }
+        runUntil([&] { return bpmLate.events >= liveSteps; }, (liveSteps + 8) * stepMs + 10000);
+        form.cmdStop->click();
+        const uint64_t liveLate = engine.lateBatches() - late0;
+        const double liveFps = liveRate.framesPerSecond();
+        pause(300);
+        stream->stop();
+        const std::vector<int64_t> on = findOnsets(sink->recorded());
+        printFigures("live", tempo, stepMs, measure(on, period), on.size(), bpmLate.events);
+        printTiming("live", tempo, liveLate, bpmLate, lookahead, liveFps);
+    }
+    if (dialogs.messages)
+        std::printf("onsets: note: %d message boxes came up\n", dialogs.messages);
+    form.ReleaseAllBuffers();
+    return 0;
+}
