@@ -93,11 +93,14 @@ class RtAudioDriver : public OutputDriver {
                outputErrors.load(std::memory_order_relaxed) != errorBase_;
     }
     int64_t latencyFrames() const override {
+        // RtAudio's PulseAudio back end reports 0. Then: the periods queued behind the one
+        // being played, the sound still to come out once a frame has been rendered.
+        long reported = 0;
         try {
-            return rt_->getStreamLatency();
+            reported = rt_->getStreamLatency();
         } catch (const RtAudioError&) {
-            return period_ * kPeriods;
         }
+        return reported > 0 ? reported : int64_t{period_} * (kPeriods - 1);
     }
 
     void start(Engine& engine) override {

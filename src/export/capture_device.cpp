@@ -4,6 +4,7 @@
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <chrono>
@@ -196,6 +197,9 @@ int32_t CaptureDevice::record() {
     // A new recording replaces whatever the device held.
     haveRecording_ = false;
     recorded_.clear();
+    recordedSamples_.store(0, std::memory_order_relaxed);
+    keepFrom_ = 0;
+    keepCount_ = -1;
     recorded_.reserve(static_cast<size_t>(sampleRate_) * static_cast<size_t>(channels_) * 45);
     chunk_.resize(kChunkSamples);
     dropped_.store(0, std::memory_order_relaxed);
@@ -222,9 +226,23 @@ int32_t CaptureDevice::record() {
     return kOk;
 }
 
+void CaptureDevice::keepSpan(int64_t from, int64_t count) {
+    keepFrom_ = std::max<int64_t>(from, 0);
+    keepCount_ = std::max<int64_t>(count, 0);
+}
+
 void CaptureDevice::stopRecording() {
     if (stream_ == nullptr)
         return;
+    if (keepCount_ >= 0) {
+        // The end of the span is still on its way through the output and the input.
+        const size_t wanted = static_cast<size_t>(keepFrom_ + keepCount_) * recChannels_;
+        const auto giveUp =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(kSpanWaitMs);
+        while (recordedSamples_.load(std::memory_order_acquire) < wanted &&
+               std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     stream_->stop();
     draining_.store(false, std::memory_order_release);
     if (drain_.joinable())
@@ -248,6 +266,7 @@ void CaptureDevice::drainOnce() {
         if (n == 0)
             return;
         recorded_.insert(recorded_.end(), chunk_.begin(), chunk_.begin() + n);
+        recordedSamples_.store(recorded_.size(), std::memory_order_release);
     }
 }
 
@@ -262,14 +281,18 @@ int32_t CaptureDevice::save(const std::string& path) {
     info.samplerate = recRate_;
     info.channels = recChannels_;
     info.format = SF_FORMAT_WAV | (recBits_ == 8 ? SF_FORMAT_PCM_U8 : SF_FORMAT_PCM_16);
+    // libsndfile closes the descriptor itself, also when it fails to open.
     SNDFILE* file = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
     if (file == nullptr) {
-        ::close(fd);
         ::unlink(path.c_str());
         return kErrWriteFailed;
     }
-    const sf_count_t frames = static_cast<sf_count_t>(recorded_.size()) / recChannels_;
-    const sf_count_t written = sf_writef_short(file, recorded_.data(), frames);
+    const int64_t total = static_cast<int64_t>(recorded_.size()) / recChannels_;
+    const int64_t first = std::min(keepFrom_, total);
+    const int64_t last = keepCount_ < 0 ? total : std::min(first + keepCount_, total);
+    const sf_count_t frames = static_cast<sf_count_t>(last - first);
+    const sf_count_t written =
+        sf_writef_short(file, recorded_.data() + first * recChannels_, frames);
     const int closeRc = sf_close(file);
     if (written != frames || closeRc != 0) {
         ::unlink(path.c_str());

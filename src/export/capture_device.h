@@ -69,6 +69,16 @@ public:
         trace_ = std::move(trace);
     }
 
+    // UI thread, between "record" and "stop": "save" writes only the frames [from, from +
+    // count) of the recording, and "stop" first waits a moment (kSpanWaitMs at most) for the
+    // input to deliver them. The sound of a step reaches the input later than the step that
+    // made it; this keeps exactly the steps' own span. A new "record" keeps everything again.
+    void keepSpan(int64_t from, int64_t count);
+    static constexpr int kSpanWaitMs = 300;
+
+    // While recording: frames between a sound reaching the input and the recording.
+    int64_t inputLatencyFrames() const { return stream_ ? stream_->latencyFrames() : 0; }
+
     bool isOpen() const { return open_; }
     bool isRecording() const { return stream_ != nullptr; }
     // Frames dropped because the drain fell behind the input, in the current recording.
@@ -99,6 +109,9 @@ private:
     int recRate_ = 0;
     int recBits_ = 0;
     std::vector<int16_t> recorded_;  // drain thread while recording, else the caller's
+    std::atomic<size_t> recordedSamples_{0};  // recorded_.size(), for the caller to watch
+    int64_t keepFrom_ = 0;
+    int64_t keepCount_ = -1;  // -1: to the end
 
     std::unique_ptr<SampleRing> ring_;
     std::unique_ptr<Sink> sink_;

@@ -19,6 +19,8 @@ namespace {
 // away would otherwise have its callback called in a tight loop with stale frames.
 std::atomic<uint64_t> inputErrors{0};
 
+constexpr unsigned int kInputPeriodFrames = 512;
+
 class RtAudioInputStream : public InputStream {
 public:
     RtAudioInputStream(std::unique_ptr<RtAudio> audio, FrameSink& sink)
@@ -44,11 +46,12 @@ public:
             params.firstChannel = 0;
             RtAudio::StreamOptions options;
             options.streamName = "Zembrola capture";
-            unsigned int frames = 512;
+            unsigned int frames = kInputPeriodFrames;
             errorBase_ = inputErrors.load(std::memory_order_relaxed);
             audio_->openStream(nullptr, &params, RTAUDIO_SINT16,
                                static_cast<unsigned int>(sampleRate), &frames, &callback, this,
                                &options, &countErrors);
+            period_ = frames;
             return audio_->isStreamOpen();
         } catch (const std::exception&) {
             return false;
@@ -90,8 +93,19 @@ private:
         inputErrors.fetch_add(1, std::memory_order_relaxed);
     }
 
+    int64_t latencyFrames() const override {
+        // RtAudio's PulseAudio back end reports 0; a period is filled before it is handed on.
+        long reported = 0;
+        try {
+            reported = audio_->getStreamLatency();
+        } catch (const std::exception&) {
+        }
+        return reported > 0 ? reported : int64_t{period_};
+    }
+
     std::unique_ptr<RtAudio> audio_;
     FrameSink& sink_;
+    unsigned int period_ = kInputPeriodFrames;
     uint64_t errorBase_ = 0;
 };
 

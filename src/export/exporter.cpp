@@ -1,10 +1,12 @@
 #include "export/exporter.h"
 
 #include <QDir>
+#include <cmath>
 #include <QFile>
 #include <QStandardPaths>
 #include <type_traits>
 
+#include "audio/audio_system.h"
 #include "audio/engine.h"
 #include "audio/sound.h"
 #include "export/capture_device.h"
@@ -42,6 +44,7 @@ const char* const kMemorySaveFailedText =
     "The take was not saved as \"%1\": the file could not be written.\n"
     "The recording is still kept in memory.";
 constexpr int16_t kLastStep = 32;
+constexpr int kTakeRate = 44100;
 constexpr int16_t kEndOfTake = 33;
 
 }  // namespace
@@ -229,6 +232,7 @@ void Exporter::ExportStep() {
         // After the previous step is silenced, before this step's notes start.
         sendCapture("record capture");
         captureStarted = true;
+        noteTakeStart();
     }
     const int16_t step = form_.currentStep;
     if (step == kEndOfTake) {
@@ -252,7 +256,38 @@ void Exporter::endOfTake() {
     form_.currentStep = 1;
 }
 
+void Exporter::noteTakeStart() {
+    takeStartFrame_ = -1;
+    if (!form_.soundDevice || !capture_ || captureResult_ != capture::kOk)
+        return;
+    const int64_t frame = form_.timRec->stepFrame();
+    if (frame < 0)
+        return;
+    // The recording starts now; this step's sound reaches it once the output has played up
+    // to the step's frame, through the output's latency and the input's.
+    audio::SoundDevice& device = *form_.soundDevice;
+    const double toOutput =
+        device.engine().outputRate() / static_cast<double>(kTakeRate);
+    takeStartFrame_ = frame;
+    takeLeadIn_ = frame - device.engine().framesRendered() + device.driver().latencyFrames() +
+                  std::llround(capture_->inputLatencyFrames() * toOutput);
+}
+
+void Exporter::keepTakeSpan() {
+    const int64_t end = form_.timRec->stepFrame();
+    if (takeStartFrame_ < 0 || end <= takeStartFrame_ || !capture_ || !form_.soundDevice) {
+        takeStartFrame_ = -1;
+        return;
+    }
+    // Output frames to frames of the take, which is always recorded at 44100 Hz.
+    const double toTake = kTakeRate / static_cast<double>(form_.soundDevice->engine().outputRate());
+    capture_->keepSpan(std::llround(takeLeadIn_ * toTake),
+                       std::llround((end - takeStartFrame_) * toTake));
+    takeStartFrame_ = -1;
+}
+
 void Exporter::FinishCapture() {
+    keepTakeSpan();
     sendCapture("stop capture");
     sendCapture("save capture " + QFile::encodeName(takePath).toStdString());
     if (captureResult_ == capture::kErrWriteFailed) {

@@ -53,6 +53,10 @@ private:
     // A free take name in the given folder (created when missing).
     QString freeTakePathIn(const QString& folder) const;
     void endOfTake();
+    void noteTakeStart();
+    // Tells the capture device which span of the recording is the take: from the sound of
+    // the first step to the frame of the step that ends it.
+    void keepTakeSpan();
     // Ends an export that the window's closing cuts short; keepRecording saves what was
     // recorded so far as the take.
     void abortExport(bool keepRecording);
@@ -67,6 +71,11 @@ private:
     // The take could be written neither to the take folder nor to the temporary folder:
     // the capture device stays open and holds it until the save step writes it.
     bool takeInMemory_ = false;
+    // With the step clock on the output's frames: the frame of the take's first step, and
+    // how many output frames of sound were still on their way when the recording started
+    // (what the take leaves out at its start). takeStartFrame_ < 0: keep the whole recording.
+    int64_t takeStartFrame_ = -1;
+    int64_t takeLeadIn_ = 0;
 };
 
 }  // namespace zb

@@ -126,6 +126,46 @@ TEST_F(CaptureDeviceTest, RecordsWhatTheInputDeliversIntoA16BitStereoWav) {
     EXPECT_EQ(device.droppedFrames(), 0u);
 }
 
+// The take keeps only the steps' span: the sound still on its way when the recording
+// started is left out, and the end is cut where the last step ends. A span the input has
+// not (yet) delivered in full ends with what there is.
+TEST_F(CaptureDeviceTest, KeepsOnlyTheSpanItIsGiven) {
+    openAs16BitStereo();
+    struct Case {
+        const char* what;
+        int64_t from, count;
+        int firstValue, frames;
+    };
+    const Case cases[] = {
+        {"inside", 1000, 20000, 1000, 20000},
+        {"beyond the end", 29000, 5000, 29000, 1000},
+        {"start beyond the end", 40000, 10, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(device.send("record capture"), kOk);
+        input.feed(ramp(30000, 0));
+        device.keepSpan(c.from, c.count);
+        ASSERT_EQ(device.send("stop capture"), kOk);
+        const QString path = dir.filePath(QString::fromLatin1(c.what) + ".WAV");
+        ASSERT_EQ(device.send("save capture " + path.toStdString()), kOk);
+        const WavInfo w = readWav(path);
+        ASSERT_TRUE(w.ok);
+        ASSERT_EQ(w.info.frames, c.frames);
+        if (c.frames > 0) {
+            EXPECT_EQ(w.samples.front(), c.firstValue);
+            EXPECT_EQ(w.samples.back(), -(c.firstValue + c.frames - 1));
+        }
+    }
+    // A new recording keeps everything again.
+    ASSERT_EQ(device.send("record capture"), kOk);
+    input.feed(ramp(100, 0));
+    ASSERT_EQ(device.send("stop capture"), kOk);
+    const QString whole = dir.filePath("whole.WAV");
+    ASSERT_EQ(device.send("save capture " + whole.toStdString()), kOk);
+    EXPECT_EQ(readWav(whole).info.frames, 100);
+}
+
 TEST_F(CaptureDeviceTest, FailsQuietlyWithCodes) {
     const QString existing = dir.filePath("there.WAV");
     {
