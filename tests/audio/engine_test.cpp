@@ -6,7 +6,9 @@
 
 #include <QTemporaryDir>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 #include "audio/audio_system.h"
 #include "audio/sound.h"
@@ -237,6 +239,59 @@ TEST_F(EngineTest, ManyBatchesWithoutRenderingAreKeptInOrder) {
     // Whatever did not fit follows block by block; the last batch still comes last.
     const auto out = driver->render(256 * 4);
     EXPECT_NEAR(out[256 * 3 * 2], 0.3 * std::pow(10, -0.3), 1e-4);
+}
+
+// The engine's two threads for real: an audio thread mixes block after block while the UI
+// thread loads, plays, retunes, stops and releases buffers. Run under ThreadSanitizer by
+// the test command, this is where a race between them would show.
+TEST_F(EngineTest, UiAndAudioThreadsShareTheEngineWithoutHarm) {
+    const std::string path = file("t.wav", {}, test::constant(2000, 1, 0.2f));
+    Engine& engine = device->engine();
+    std::atomic<bool> done{false};
+    std::atomic<bool> nonFinite{false};
+    std::thread audio([&] {
+        std::vector<float> out(128 * 2);
+        while (!done.load(std::memory_order_acquire)) {
+            engine.process(out.data(), 128);
+            for (float v : out)
+                if (!std::isfinite(v))
+                    nonFinite.store(true);
+        }
+    });
+    std::vector<std::shared_ptr<SoundBuffer>> kept;
+    std::string failure;
+    try {
+        for (int i = 0; i < 400; ++i) {
+            // Released voices come back once the audio thread has let go of them.
+            while (engine.liveVoices() > Engine::kMaxVoices / 2) {
+                std::this_thread::yield();
+                engine.collectGarbage();
+            }
+            auto b = load(path);
+            start(*b);
+            b->SetFrequency(20000 + (i % 7) * 10000);
+            b->SetPan((i % 21 - 10) * 100);
+            engine.commit(engine.framesRendered() + 64);
+            b->GetStatus();
+            if (i % 40 == 0)
+                kept.push_back(b);  // the others are released at once, possibly while sounding
+            if (i % 3 == 0 && !kept.empty())
+                kept.front()->Stop();
+            engine.commit();
+            engine.collectGarbage();
+        }
+    } catch (const SoundError& e) {
+        failure = e.what();
+    }
+    const int64_t before = engine.framesRendered();
+    while (engine.framesRendered() < before + 4096) std::this_thread::yield();
+    done.store(true, std::memory_order_release);
+    audio.join();
+    kept.clear();
+    engine.collectGarbage();
+    EXPECT_EQ(failure, "");
+    EXPECT_FALSE(nonFinite.load());
+    EXPECT_EQ(engine.liveVoices(), 0);
 }
 
 }  // namespace
