@@ -27,59 +27,7 @@
 namespace zb::test {
 namespace {
 
-// The window needs a widget application on the real display. Each ctest case runs in a
-// process of its own; run by hand, this test has to come before the tests that make a plain
-// core application.
-bool ensureWidgetApp() {
-    if (QCoreApplication::instance() != nullptr) {
-        return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
-    }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    static int argc = 1;
-    static char name[] = "zembrola-export-e2e";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);  // lives as long as the test program
-    return true;
-}
 
-// Points XDG_DATA_HOME at a private folder for the test's lifetime.
-class DataHome {
-public:
-    explicit DataHome(const QString& path)
-        : had_(qEnvironmentVariableIsSet("XDG_DATA_HOME")), old_(qgetenv("XDG_DATA_HOME")) {
-        qputenv("XDG_DATA_HOME", path.toLocal8Bit());
-    }
-    ~DataHome() {
-        if (had_) {
-            qputenv("XDG_DATA_HOME", old_);
-        } else {
-            qunsetenv("XDG_DATA_HOME");
-        }
-    }
-
-private:
-    bool had_;
-    QByteArray old_;
-};
-
-struct Take {
-    bool ok = false;
-    SF_INFO info{};
-    std::vector<float> samples;
-};
-
-Take readTake(const QString& path) {
-    Take t;
-    SNDFILE* f = sf_open(path.toLocal8Bit().constData(), SFM_READ, &t.info);
-    if (f == nullptr)
-        return t;
-    t.samples.resize(static_cast<size_t>(t.info.frames * t.info.channels));
-    sf_readf_float(f, t.samples.data(), t.info.frames);
-    sf_close(f);
-    t.ok = true;
-    return t;
-}
 
 TEST(ExportE2e, ExportRecordsTheLoopThroughTheSoundServerAndSavesIt) {
     if (!displayConfigured()) {
@@ -87,7 +35,7 @@ TEST(ExportE2e, ExportRecordsTheLoopThroughTheSoundServerAndSavesIt) {
                         "(scripts/test.sh starts Xvfb)";
     }
     // Before anything that makes a plain core application (the pactl check does).
-    ASSERT_TRUE(ensureWidgetApp()) << "a non-widget application exists already; run this "
+    ASSERT_TRUE(ensureWidgetApplication()) << "a non-widget application exists already; run this "
                                       "test in a process of its own";
     if (!pulseServerReachable()) {
         GTEST_SKIP() << "no PulseAudio server answers `pactl info` "
@@ -99,7 +47,7 @@ TEST(ExportE2e, ExportRecordsTheLoopThroughTheSoundServerAndSavesIt) {
     const QDir dir(root.path());
     dir.mkpath("data/zembrola");
     dir.mkpath("program");
-    DataHome dataHome(dir.filePath("data"));
+    ScopedEnv dataHome("XDG_DATA_HOME", QFile::encodeName(dir.filePath("data")));
 
     ScriptedDialogs dialogs;
     audio::RtAudioSystem audio;
@@ -178,7 +126,7 @@ TEST(ExportE2e, ExportRecordsTheLoopThroughTheSoundServerAndSavesIt) {
         ASSERT_EQ(dialogs.saves.size(), static_cast<size_t>(attempt));
         EXPECT_TRUE(form->exporter().takeSaved);
         EXPECT_FALSE(QFile::exists(takePath));
-        const Take take = readTake(chosen + ".Wav");
+        const test::WavRead take = test::readWav(chosen + ".Wav");
         ASSERT_TRUE(take.ok) << "no saved take at " << chosen.toStdString() << ".Wav";
         EXPECT_EQ(take.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
         EXPECT_EQ(take.info.channels, 2);

@@ -39,38 +39,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-bool ensureWidgetApp() {
-    if (QCoreApplication::instance() != nullptr)
-        return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    static int argc = 1;
-    static char name[] = "zembrola-reliability-e2e";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);  // lives as long as the test program
-    return true;
-}
-
-// Sets an environment variable for the scope's lifetime.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const QByteArray& value)
-        : name_(name), had_(qEnvironmentVariableIsSet(name)), old_(qgetenv(name)) {
-        qputenv(name, value);
-    }
-    ~ScopedEnv() {
-        if (had_)
-            qputenv(name_, old_);
-        else
-            qunsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    bool had_;
-    QByteArray old_;
-};
-
 // A PulseAudio server of the test's own, with a null sink whose monitor is the default
 // recording source.
 class PrivatePulse {
@@ -204,7 +172,7 @@ public:
             skip = "DISPLAY is not set (scripts/test.sh starts Xvfb)";
             return;
         }
-        if (!ensureWidgetApp()) {
+        if (!ensureWidgetApplication()) {
             skip = "a non-widget application exists already";
             return;
         }

@@ -36,23 +36,6 @@ const std::vector<std::string> kOpenCommands = {
     "set capture channels 2",
 };
 
-struct Take {
-    bool ok = false;
-    SF_INFO info{};
-    std::vector<float> samples;
-};
-
-Take readTake(const QString& path) {
-    Take t;
-    SNDFILE* f = sf_open(path.toLocal8Bit().constData(), SFM_READ, &t.info);
-    if (f == nullptr)
-        return t;
-    t.samples.resize(static_cast<size_t>(t.info.frames * t.info.channels));
-    sf_readf_float(f, t.samples.data(), t.info.frames);
-    sf_close(f);
-    t.ok = true;
-    return t;
-}
 
 class ExportTest : public ::testing::Test {
 protected:
@@ -176,7 +159,7 @@ TEST_F(ExportTest, FirstExportAfterStartUpBeginsWithASilentStep) {
     EXPECT_EQ(dialogs().saves[0].filter, "*.WAV");
     EXPECT_TRUE(exporter().takeSaved);
     EXPECT_FALSE(QFile::exists(takePath));
-    const Take take = readTake(target("loop.Wav"));
+    const test::WavRead take = test::readWav(target("loop.Wav"));
     ASSERT_TRUE(take.ok);
     EXPECT_EQ(take.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
     EXPECT_EQ(take.info.channels, 2);
@@ -207,7 +190,7 @@ TEST_F(ExportTest, ExportAfterAStopStartsWithStepOne) {
     EXPECT_EQ(commands[4], (std::pair<int, std::string>{1, "record capture"}));
     EXPECT_EQ(commands[5], (std::pair<int, std::string>{33, "stop capture"}));
     const int64_t n = stepFrames();
-    const Take take = readTake(target("second.Wav"));
+    const test::WavRead take = test::readWav(target("second.Wav"));
     ASSERT_TRUE(take.ok);
     EXPECT_EQ(take.info.frames, 32 * n);
     const std::vector<int64_t> clicks = {0, 8 * n, 16 * n, 24 * n};
@@ -290,7 +273,7 @@ TEST_F(ExportTest, SaveAsVariants) {
         EXPECT_EQ(exporter().takeSaved, c.saved);
         EXPECT_EQ(QFile::exists(take), !c.saved);
         if (c.saved) {
-            EXPECT_TRUE(readTake(target(c.expectedFile)).ok);
+            EXPECT_TRUE(test::readWav(target(c.expectedFile)).ok);
         } else if (c.preexisting) {
             EXPECT_EQ(test::readBytes(target(c.expectedFile).toStdString()), "precious");
         }
@@ -341,7 +324,7 @@ TEST_F(ExportTest, FileNotSavedQuestionAtTheNextExport) {
         EXPECT_EQ(QFile::exists(oldTake), c.oldTakeKept);
         EXPECT_EQ(dialogs().saves.size(), c.answer == MsgResult::No ? 1u : 0u);
         if (c.answer == MsgResult::No) {
-            EXPECT_TRUE(readTake(target("first.Wav")).ok);
+            EXPECT_TRUE(test::readWav(target("first.Wav")).ok);
         }
         if (c.exportStarts) {
             EXPECT_EQ(commandTexts(), kOpenCommands);
@@ -369,7 +352,7 @@ TEST_F(ExportTest, AKeptTakeIsNeverOverwrittenByTheNextOne) {
     const QString second = exporter().takePath;
     EXPECT_NE(second, first);
     EXPECT_EQ(QFileInfo(second).fileName(), "0309202402245I07PM_2.WAV");
-    EXPECT_TRUE(readTake(second).ok);
+    EXPECT_TRUE(test::readWav(second).ok);
     EXPECT_EQ(QByteArray::fromStdString(test::readBytes(first.toStdString())), firstBytes);
 }
 
@@ -406,7 +389,7 @@ TEST_F(ExportTest, QuitWithoutSavingQuestion) {
         EXPECT_EQ(form().soundDevice == nullptr, c.released);
         EXPECT_EQ(form().voices[0].mainBuffer == nullptr, c.released);
         if (c.answer == MsgResult::No) {
-            EXPECT_TRUE(readTake(target("kept.Wav")).ok);
+            EXPECT_TRUE(test::readWav(target("kept.Wav")).ok);
         }
     }
 }
@@ -462,7 +445,7 @@ TEST_F(ExportTest, ClosingDuringAnExport) {
             EXPECT_TRUE(exporter().exporting());
             dialogs().saveAnswers.push_back(target("whole"));
             runExport();
-            EXPECT_TRUE(readTake(target("whole.Wav")).ok);
+            EXPECT_TRUE(test::readWav(target("whole.Wav")).ok);
             continue;
         }
         // Either way the export is over: no timer, no dialog later on a closed window.
@@ -471,7 +454,7 @@ TEST_F(ExportTest, ClosingDuringAnExport) {
         EXPECT_FALSE(input.running());
         EXPECT_FALSE(QFile::exists(take));
         if (c.answer == MsgResult::No) {
-            const Take partial = readTake(target("partial.Wav"));
+            const test::WavRead partial = test::readWav(target("partial.Wav"));
             ASSERT_TRUE(partial.ok);
             EXPECT_EQ(partial.info.frames, 10 * stepFrames());
             EXPECT_TRUE(exporter().takeSaved);

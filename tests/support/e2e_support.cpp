@@ -6,10 +6,35 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QRegularExpression>
+#include <QApplication>
 #include <QThread>
 #include <csignal>
 
 namespace zb::test {
+
+bool ensureWidgetApplication() {
+    if (QCoreApplication::instance() != nullptr)
+        return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    static int argc = 1;
+    static char name[] = "zembrola-e2e";
+    static char* argv[] = {name, nullptr};
+    new QApplication(argc, argv);  // lives as long as the test program
+    return true;
+}
+
+ScopedEnv::ScopedEnv(const char* name, const QByteArray& value)
+    : name_(name), had_(qEnvironmentVariableIsSet(name)), old_(qgetenv(name)) {
+    qputenv(name, value);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (had_)
+        qputenv(name_, old_);
+    else
+        qunsetenv(name_);
+}
 
 void ensureCoreApplication() {
     if (QCoreApplication::instance() != nullptr) {

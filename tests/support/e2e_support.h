@@ -16,6 +16,26 @@ namespace zb::test {
 // Creates a QCoreApplication when the test program has none yet; QProcess needs one.
 void ensureCoreApplication();
 
+// Creates a QApplication on the real display (xcb unless QT_QPA_PLATFORM says otherwise)
+// for tests that show the real window in-process. False when a plain core application
+// exists already: each ctest case runs in a process of its own, but a test run by hand
+// must come before the tests that make one.
+bool ensureWidgetApplication();
+
+// Sets an environment variable for the scope's lifetime, then restores it.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const QByteArray& value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    bool had_;
+    QByteArray old_;
+};
+
 struct CommandResult {
     bool finished = false;  // started and ended within the time allowed
     int exitCode = -1;

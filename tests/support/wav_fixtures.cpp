@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QFile>
 #include <cmath>
 #include <fstream>
 #include <iterator>
@@ -26,6 +27,18 @@ bool writeWav(const std::string& path, const WavSpec& spec, const std::vector<fl
     const bool ok = sf_writef_float(f, samples.data(), frames) == frames;
     sf_close(f);
     return ok;
+}
+
+WavRead readWav(const QString& path) {
+    WavRead w;
+    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &w.info);
+    if (f == nullptr)
+        return w;
+    w.samples.resize(static_cast<size_t>(w.info.frames * w.info.channels));
+    sf_readf_float(f, w.samples.data(), w.info.frames);
+    sf_close(f);
+    w.ok = true;
+    return w;
 }
 
 std::vector<float> sine(int64_t frames, double hz, int rate, int channels, double amp) {

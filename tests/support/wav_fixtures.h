@@ -4,6 +4,7 @@
 
 #include <sndfile.h>
 
+#include <QString>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,6 +25,14 @@ std::vector<float> sine(int64_t frames, double hz, int rate, int channels, doubl
 
 // Constant value on every frame and channel (handy to follow gains exactly).
 std::vector<float> constant(int64_t frames, int channels, float value);
+
+// A WAV file read back whole, as interleaved floats; ok is false when it cannot be read.
+struct WavRead {
+    bool ok = false;
+    SF_INFO info{};
+    std::vector<float> samples;
+};
+WavRead readWav(const QString& path);
 
 void writeBytes(const std::string& path, const std::string& bytes);
 std::string readBytes(const std::string& path);
