@@ -9,6 +9,8 @@ packages=(
     # libraries
     qt6-base-dev qt6-webengine-dev qt6-qpa-plugins librtaudio-dev libsndfile1-dev
     libgtest-dev libgl-dev
+    # the sanitizer builds and the fuzz targets
+    clang libclang-rt-14-dev
     # headless runs, tests and the screenshot
     xvfb xauth pulseaudio pulseaudio-utils fonts-dejavu-core imagemagick x11-utils
 )

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Zembrola and its tests from scratch (build-test/), and
 # runs every test on a private virtual display (Xvfb) and a private PulseAudio server with
-# a null sink. Prints the test runner's summary; exits non-zero on any failure.
+# a null sink; then the same suite under the sanitizers and the fuzz targets for a bounded
+# time (scripts/test_sanitizers.sh). Prints the summary; exits non-zero on any failure.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -53,6 +54,16 @@ ctest --test-dir "$build_dir" --output-on-failure -j "${ZB_JOBS:-2}" \
 status=${PIPESTATUS[0]}
 set -e
 
+# The same suite again under AddressSanitizer + UndefinedBehaviorSanitizer and under
+# ThreadSanitizer, then each fuzz target for a bounded time. ZB_SANITIZERS=0 leaves this
+# out (a quick local run); CI always runs it.
+san_status=0
+if [[ "${ZB_SANITIZERS:-1}" != 0 ]]; then
+    echo
+    echo "== Sanitizers and fuzzing"
+    bash "$here/test_sanitizers.sh" || san_status=$?
+fi
+
 echo
 echo "== Summary"
 # ctest's own summary: the pass rate line, any failed tests, the total time.
@@ -61,9 +72,16 @@ if [[ ! -s "$build_dir/ctest.log" ]] || ! grep -q 'tests passed, ' "$build_dir/c
     echo "No test summary: ctest did not run any tests."
     status=1
 fi
+if [[ "${ZB_SANITIZERS:-1}" != 0 ]]; then
+    if ((san_status == 0)); then
+        echo "Sanitizer and fuzz runs: passed"
+    else
+        echo "Sanitizer and fuzz runs: FAILED (see the sanitizer section above)"
+    fi
+fi
 echo "== Whole run took $((SECONDS - started)) s"
-if ((status != 0)); then
-    echo "FAILED (ctest exit status $status)"
+if ((status != 0 || san_status != 0)); then
+    echo "FAILED (ctest exit status $status, sanitizer runs $san_status)"
     exit 1
 fi
 echo "PASSED"
