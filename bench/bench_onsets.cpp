@@ -256,9 +256,10 @@ void printFigures(const char* what, int tempo, int stepMs, const Figures& f, siz
         "onsets: %s, %d bpm (%d ms = %.1f frames): onset interval off the step period by mean "
         "%.2f, max %.2f frames over %d intervals (goal <= 1 sample)\n",
         what, tempo, stepMs, period, f.meanAbs, f.maxAbs, f.intervals);
-    std::printf("onsets: %s, %d bpm: drift of the last onset over the whole run %+.2f frames "
-                "(goal <= 1 sample)\n",
-                what, tempo, f.drift);
+    std::printf(
+        "onsets: %s, %d bpm: drift of the last onset over the whole run %+.2f frames "
+        "(goal <= 1 sample)\n",
+        what, tempo, f.drift);
     if (static_cast<int>(onsets) != expected)
         std::printf("onsets: %s, %d bpm: note: %zu onsets found, %d expected\n", what, tempo,
                     onsets, expected);
@@ -280,13 +281,14 @@ struct OutputRate {
 
 void printTiming(const char* what, int tempo, uint64_t late, const Lateness& l, int64_t lookahead,
                  double outputRate) {
-    std::printf("onsets: %s, %d bpm: late batches %llu of %d steps (goal 0); step events ran up "
-                "to %.1f ms after their due time (the look-ahead is %.1f ms); the output ran "
-                "%.0f frames per wall second%s\n",
-                what, tempo, static_cast<unsigned long long>(late), l.events,
-                l.maxFrames == INT64_MIN ? 0.0 : ms(static_cast<double>(l.maxFrames)),
-                ms(static_cast<double>(lookahead)), outputRate,
-                l.unslaved ? "; some events carried no frame (wall clock)" : "");
+    std::printf(
+        "onsets: %s, %d bpm: late batches %llu of %d steps (goal 0); step events ran up "
+        "to %.1f ms after their due time (the look-ahead is %.1f ms); the output ran "
+        "%.0f frames per wall second%s\n",
+        what, tempo, static_cast<unsigned long long>(late), l.events,
+        l.maxFrames == INT64_MIN ? 0.0 : ms(static_cast<double>(l.maxFrames)),
+        ms(static_cast<double>(lookahead)), outputRate,
+        l.unslaved ? "; some events carried no frame (wall clock)" : "");
 }
 
 }  // namespace

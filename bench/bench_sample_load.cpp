@@ -29,7 +29,7 @@ namespace {
 
 // Answers every open dialog with one path; everything else is cancelled.
 class AnsweringDialogs : public zb::Dialogs {
-  public:
+public:
     QString path;
     int messages = 0;
     zb::MsgResult message(QWidget*, const QString&, const QString&, zb::MsgIcon,

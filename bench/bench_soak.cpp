@@ -247,8 +247,8 @@ int main(int argc, char** argv) {
                 finder.onsets.size(), expected.size(), static_cast<long long>(offset),
                 static_cast<long long>(maxDrift));
     form.reset();
-    const bool ok = (growth <= 0 || ZB_SOAK_SANITIZED) && live == 0 && maxDrift == 0 && countsMatch &&
-                    dialogs.unexpected == 0 && !expected.empty();
+    const bool ok = (growth <= 0 || ZB_SOAK_SANITIZED) && live == 0 && maxDrift == 0 &&
+                    countsMatch && dialogs.unexpected == 0 && !expected.empty();
     std::printf("soak: %s\n", ok ? "PASSED" : "FAILED");
     return ok ? 0 : 1;
 }

@@ -42,7 +42,7 @@ constexpr int64_t kBlock = 256;
 
 // Nothing in this run asks a question; any message would be a failure worth seeing.
 class SilentDialogs : public zb::Dialogs {
-  public:
+public:
     zb::MsgResult message(QWidget*, const QString& text, const QString& caption, zb::MsgIcon,
                           zb::MsgButtons) override {
         std::fprintf(stderr, "message: %s: %s\n", qPrintable(caption), qPrintable(text));

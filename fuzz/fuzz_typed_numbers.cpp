@@ -13,9 +13,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     };
     for (const Range r : {Range{100, 100000}, Range{-10000, 10000}, Range{-10000, 0}}) {
         const auto v = zb::voices::TypedSliderValue(text, r.min, r.max);
-        if (v && (*v < r.min || *v > r.max)) __builtin_trap();
+        if (v && (*v < r.min || *v > r.max))
+            __builtin_trap();
     }
     const auto tempo = zb::seq::parseTempoText(text);
-    if (tempo && (*tempo < 6 || *tempo > 240)) __builtin_trap();
+    if (tempo && (*tempo < 6 || *tempo > 240))
+        __builtin_trap();
     return 0;
 }

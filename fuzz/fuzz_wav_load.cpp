@@ -17,11 +17,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string path = [] {
         char name[] = "/tmp/zembrola-fuzz-XXXXXX.wav";
         const int fd = mkstemps(name, 4);
-        if (fd >= 0) close(fd);
+        if (fd >= 0)
+            close(fd);
         return std::string(name);
     }();
     FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return 0;
+    if (!f)
+        return 0;
     std::fwrite(data, 1, size, f);
     std::fclose(f);
     try {
@@ -32,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto bytes = std::span(reinterpret_cast<const std::byte*>(data), size);
     const auto values = zb::voices::TraceValuesFromBytes(bytes);
     const auto fromFile = zb::voices::ReadTraceValues(QString::fromStdString(path));
-    if (values != fromFile) __builtin_trap();  // both readers must agree
+    if (values != fromFile)
+        __builtin_trap();  // both readers must agree
     zb::voices::TracePoints(values, 7335.0f, 255.0f);
     return 0;
 }

@@ -27,7 +27,8 @@ bool writeWav(const std::string& path, int format, int rate, int channels, int f
     info.channels = channels;
     info.format = format;
     SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!f) return false;
+    if (!f)
+        return false;
     std::vector<float> s(static_cast<size_t>(frames) * channels);
     for (int i = 0; i < frames; ++i)
         for (int c = 0; c < channels; ++c)
@@ -66,7 +67,8 @@ int main(int argc, char** argv) {
         {"tiny", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, 4},
         {"empty", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, 0},
     };
-    for (const Kind& k : kinds) writeWav(wav + k.name + ".wav", k.format, k.rate, k.channels, k.frames);
+    for (const Kind& k : kinds)
+        writeWav(wav + k.name + ".wav", k.format, k.rate, k.channels, k.frames);
 
     // Broken variants of a good file.
     const std::string good = readAll(wav + "pcm16-mono.wav");
@@ -84,7 +86,8 @@ int main(int argc, char** argv) {
     writeText(wav + "text.wav", "this is not a wave file\n");
 
     const std::string numbers = root + "/numbers/";
-    const char* texts[] = {"44100", "-2500", "250.6", "1e3", "-", "", "  12 ", "0x10", "1e999", "100.5"};
+    const char* texts[] = {"44100", "-2500", "250.6", "1e3",   "-",
+                           "",      "  12 ", "0x10",  "1e999", "100.5"};
     int n = 0;
     for (const char* t : texts) writeText(numbers + "n" + std::to_string(n++), t);
 

@@ -81,7 +81,7 @@ void countOutputError(RtAudioError::Type, const std::string&) {
 }
 
 class RtAudioDriver : public OutputDriver {
-  public:
+public:
     explicit RtAudioDriver(std::unique_ptr<RtAudio> rt, unsigned int rate, unsigned int period)
         : rt_(std::move(rt)), rate_(rate), period_(period) {}
     ~RtAudioDriver() override { stop(); }

@@ -16,7 +16,7 @@ namespace zb::audio {
 class Engine;
 
 class OutputDriver {
-  public:
+public:
     virtual ~OutputDriver();
     virtual int sampleRate() const = 0;
     // Starts calling engine.process from the driver's clock; the engine outlives the driver's
@@ -32,7 +32,7 @@ class OutputDriver {
 };
 
 class AudioSystem {
-  public:
+public:
     virtual ~AudioSystem();
     // True when a sound server or sound card is reachable.
     virtual bool openMixer() = 0;
@@ -42,7 +42,7 @@ class AudioSystem {
 
 // Renders only when asked: deterministic output for tests and benchmarks.
 class OfflineDriver : public OutputDriver {
-  public:
+public:
     explicit OfflineDriver(int rate = 44100) : rate_(rate) {}
     int sampleRate() const override { return rate_; }
     void start(Engine& engine) override { engine_ = &engine; }
@@ -53,13 +53,13 @@ class OfflineDriver : public OutputDriver {
     std::vector<float> render(int64_t frames);
     void render(float* interleaved, int64_t frames);
 
-  private:
+private:
     int rate_;
     Engine* engine_ = nullptr;
 };
 
 class OfflineAudioSystem : public AudioSystem {
-  public:
+public:
     explicit OfflineAudioSystem(int rate = 44100) : rate_(rate) {}
     bool openMixer() override { return mixer_; }
     std::unique_ptr<OutputDriver> openOutput(const std::string& deviceId) override;
@@ -70,7 +70,7 @@ class OfflineAudioSystem : public AudioSystem {
     // The driver handed out by the last openOutput, to render with.
     OfflineDriver* driver() const { return last_; }
 
-  private:
+private:
     int rate_;
     bool mixer_ = true;
     bool outputFails_ = false;
@@ -79,11 +79,11 @@ class OfflineAudioSystem : public AudioSystem {
 
 // The system's default device through RtAudio (PulseAudio / PipeWire, ALSA, JACK).
 class RtAudioSystem : public AudioSystem {
-  public:
+public:
     bool openMixer() override;
     std::unique_ptr<OutputDriver> openOutput(const std::string& deviceId) override;
 
-  private:
+private:
     std::unique_ptr<OutputDriver> probed_;  // opened by openMixer, not yet handed out
 };
 

@@ -47,7 +47,7 @@ struct SampleData {
 };
 
 class Engine {
-  public:
+public:
     static constexpr int kMaxVoices = 64;
     static constexpr int64_t kAsap = -1;
 
@@ -97,7 +97,7 @@ class Engine {
     uint64_t lateBatches() const { return lateBatches_.load(std::memory_order_relaxed); }
     uint64_t appliedBatches() const { return appliedBatches_.load(std::memory_order_acquire); }
 
-  private:
+private:
     enum class Op : uint8_t { Begin, Attach, Detach, Play, Stop, SetPosition, SetRate, SetGain };
     struct Command {
         Op op;

@@ -13,7 +13,7 @@
 namespace zb::audio {
 
 class SincKernel {
-  public:
+public:
     // `taps` kernel length at cutoff 1 (scaled up by `step` when decimating).
     SincKernel(int taps, double step);
 
@@ -31,7 +31,7 @@ class SincKernel {
     }
     static constexpr int kPhases = 512;
 
-  private:
+private:
     int taps_;
     std::vector<float> table_;  // (phases + 1) rows of taps_
     std::vector<float> delta_;  // row p+1 minus row p
@@ -39,14 +39,14 @@ class SincKernel {
 
 // One table per step bucket; the reader picks the one for its step.
 class Resampler {
-  public:
+public:
     static constexpr int kBaseTaps = 16;
     static constexpr int kPadFrames = 64;  // zeros around every sample, covers the widest kernel
 
     Resampler();
     const SincKernel& forStep(double step) const;
 
-  private:
+private:
     std::vector<SincKernel> kernels_;  // buckets of step 1, 1.25, 1.5, ... up to 3.5
 };
 

@@ -25,11 +25,11 @@ inline constexpr uint32_t kErrOutOfMemory = 0x8007000E;
 inline constexpr uint32_t kErrGeneric = 0x80004005;
 
 class SoundError : public std::runtime_error {
-  public:
+public:
     SoundError(uint32_t code, const std::string& reason);
     uint32_t code() const { return code_; }
 
-  private:
+private:
     uint32_t code_;
 };
 
@@ -73,7 +73,7 @@ class AudioSystem;
 struct SampleData;
 
 class SoundBuffer {
-  public:
+public:
     ~SoundBuffer();
     SoundBuffer(const SoundBuffer&) = delete;
     SoundBuffer& operator=(const SoundBuffer&) = delete;
@@ -93,7 +93,7 @@ class SoundBuffer {
     int64_t frames() const;
     int32_t voiceId() const { return voice_; }
 
-  private:
+private:
     friend class SoundDevice;
     friend class SoundRoot;
     SoundBuffer(std::shared_ptr<Engine> engine, std::shared_ptr<const SampleData> data,
@@ -111,7 +111,7 @@ class SoundBuffer {
 };
 
 class SoundDevice {
-  public:
+public:
     ~SoundDevice();
     void SetCooperativeLevel(intptr_t window, int32_t level);
     // Decodes the whole file into a new, independent buffer; desc.format receives the
@@ -121,7 +121,7 @@ class SoundDevice {
     Engine& engine() { return *engine_; }
     OutputDriver& driver() { return *driver_; }
 
-  private:
+private:
     friend class SoundRoot;
     SoundDevice(std::shared_ptr<Engine> engine, std::unique_ptr<OutputDriver> driver);
 
@@ -135,12 +135,12 @@ class SoundDevice {
 };
 
 class SoundRoot {
-  public:
+public:
     explicit SoundRoot(AudioSystem& system);
     // An empty id picks the system's default output device.
     std::shared_ptr<SoundDevice> CreateSoundDevice(const std::string& deviceId);
 
-  private:
+private:
     AudioSystem& system_;
 };
 

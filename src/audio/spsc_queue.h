@@ -10,7 +10,7 @@ namespace zb::audio {
 
 template <typename T>
 class SpscQueue {
-  public:
+public:
     // Capacity is rounded up to a power of two; one slot stays free to tell full from empty.
     explicit SpscQueue(size_t capacity) {
         size_t n = 2;
@@ -51,7 +51,7 @@ class SpscQueue {
         tail_.store((tail + 1) & mask_, std::memory_order_release);
     }
 
-  private:
+private:
     std::unique_ptr<T[]> items_;
     size_t mask_ = 0;
     alignas(64) std::atomic<size_t> head_{0};

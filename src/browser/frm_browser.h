@@ -22,7 +22,7 @@ namespace zb {
 
 class frmBrowser : public QWidget {
     Q_OBJECT
-  public:
+public:
     // The maker's page. It ships inside the module, so it shows without a network.
     static const QString kStartingAddress;
 
@@ -47,10 +47,10 @@ class frmBrowser : public QWidget {
     QToolBar* tbToolBar = nullptr;
     std::array<QIcon, 6> imlIcons;
 
-  protected:
+protected:
     void resizeEvent(QResizeEvent* event) override;
 
-  private:
+private:
     void buildControls();
     // The view's busy flag: set when a navigation is asked for, cleared when it ends.
     bool busy_ = false;

@@ -108,7 +108,7 @@ private:
     int recChannels_ = 0;
     int recRate_ = 0;
     int recBits_ = 0;
-    std::vector<int16_t> recorded_;  // drain thread while recording, else the caller's
+    std::vector<int16_t> recorded_;           // drain thread while recording, else the caller's
     std::atomic<size_t> recordedSamples_{0};  // recorded_.size(), for the caller to watch
     int64_t keepFrom_ = 0;
     int64_t keepCount_ = -1;  // -1: to the end

@@ -1,9 +1,9 @@
 #include "export/exporter.h"
 
 #include <QDir>
-#include <cmath>
 #include <QFile>
 #include <QStandardPaths>
+#include <cmath>
 #include <type_traits>
 
 #include "audio/audio_system.h"
@@ -266,8 +266,7 @@ void Exporter::noteTakeStart() {
     // The recording starts now; this step's sound reaches it once the output has played up
     // to the step's frame, through the output's latency and the input's.
     audio::SoundDevice& device = *form_.soundDevice;
-    const double toOutput =
-        device.engine().outputRate() / static_cast<double>(kTakeRate);
+    const double toOutput = device.engine().outputRate() / static_cast<double>(kTakeRate);
     takeStartFrame_ = frame;
     takeLeadIn_ = frame - device.engine().framesRendered() + device.driver().latencyFrames() +
                   std::llround(capture_->inputLatencyFrames() * toOutput);

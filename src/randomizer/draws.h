@@ -10,7 +10,7 @@ namespace zb::rnd {
 
 // Yields r with 0 <= r < 1, each value a 32-bit float.
 class RandomSource {
-  public:
+public:
     virtual ~RandomSource() = default;
     virtual float next() = 0;
 };
@@ -18,10 +18,10 @@ class RandomSource {
 // The program's source: a Mersenne Twister left on its default seed, so that every start of
 // the program repeats the same sequence.
 class StdRandomSource : public RandomSource {
-  public:
+public:
     float next() override;
 
-  private:
+private:
     std::mt19937 engine_;
 };
 

@@ -1,9 +1,9 @@
 #include "randomizer/randomizer.h"
 
 #include "audio/sound.h"
+#include "export/exporter.h"
 #include "sequencer/sequencer.h"
 #include "shell/dialogs.h"
-#include "export/exporter.h"
 #include "shell/form1.h"
 #include "voices/voices.h"
 

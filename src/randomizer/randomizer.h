@@ -14,7 +14,7 @@ class Form1;
 
 class Randomizer : public QObject {
     Q_OBJECT
-  public:
+public:
     // Wires Command1 and Command2. Draws come from a default-seeded standard generator, so
     // every start of the program repeats the same patterns.
     explicit Randomizer(Form1& form);
@@ -25,7 +25,7 @@ class Randomizer : public QObject {
     // Replaces the random source (tests script the draws).
     void setSource(std::unique_ptr<rnd::RandomSource> source) { source_ = std::move(source); }
 
-  private:
+private:
     void drawSelectorsFor(int voice);
 
     Form1& form_;

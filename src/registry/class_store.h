@@ -97,7 +97,7 @@ std::optional<StoreContent> ParseStore(const std::string& text);
 std::optional<std::vector<std::string>> SplitKeyPath(const std::string& path);
 
 class ClassStore {
-  public:
+public:
     // Reads the file now; later changes write it back.
     explicit ClassStore(std::string filePath);
     ~ClassStore();
@@ -124,7 +124,7 @@ class ClassStore {
     // operations can be checked.
     void setJournal(std::vector<std::string>* journal) { journal_ = journal; }
 
-  private:
+private:
     struct Handle {
         std::string path;
         uint32_t access = 0;

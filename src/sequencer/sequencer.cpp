@@ -2,9 +2,9 @@
 
 #include "audio/engine.h"
 #include "audio/sound.h"
+#include "export/exporter.h"
 #include "sequencer/step_rule.h"
 #include "shell/dialogs.h"
-#include "export/exporter.h"
 #include "shell/form1.h"
 
 namespace zb {
@@ -78,7 +78,7 @@ void Sequencer::PlayStep() {
     if (form_.soundDevice) {
         const int64_t frame = form_.timBpm->stepFrame();
         form_.soundDevice->engine().commit(frame == StepTimer::kNoFrame ? audio::Engine::kAsap
-                                                                       : frame);
+                                                                        : frame);
     }
 }
 

@@ -12,7 +12,7 @@ class Form1;
 
 class Sequencer : public QObject {
     Q_OBJECT
-  public:
+public:
     // Wires the transport and tempo controls and timBpm to the handlers below.
     explicit Sequencer(Form1& form);
 
@@ -28,7 +28,7 @@ class Sequencer : public QObject {
     void SldBPM_Change();
     void txtBPM_Change();
 
-  private:
+private:
     Form1& form_;
 };
 

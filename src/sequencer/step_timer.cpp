@@ -18,7 +18,8 @@ StepTimer::StepTimer(QObject* parent) : QObject(parent) {
 }
 
 void StepTimer::setInterval(int ms) {
-    if (ms == interval_) return;
+    if (ms == interval_)
+        return;
     if (active_ && slaved()) {
         // A new tempo starts its grid at the step that played last, so the loop goes on
         // without a jump.
@@ -26,13 +27,15 @@ void StepTimer::setInterval(int ms) {
         k_ = 0;
     }
     interval_ = ms;
-    if (active_) arm();
+    if (active_)
+        arm();
 }
 
 void StepTimer::start() {
     active_ = true;
     k_ = 0;
-    if (slaved()) anchor_ = clock_.now() + clock_.lookahead;
+    if (slaved())
+        anchor_ = clock_.now() + clock_.lookahead;
     arm();
 }
 
@@ -43,7 +46,8 @@ void StepTimer::stop() {
 
 void StepTimer::setFrameClock(FrameClock clock) {
     clock_ = std::move(clock);
-    if (active_) start();
+    if (active_)
+        start();
 }
 
 void StepTimer::arm() {
@@ -53,7 +57,8 @@ void StepTimer::arm() {
         return;
     }
     // Due when the output reaches the next step's frame less the look-ahead.
-    const int64_t due = anchor_ + StepOffsetFrames(k_ + 1, interval_, clock_.rate) - clock_.lookahead;
+    const int64_t due =
+        anchor_ + StepOffsetFrames(k_ + 1, interval_, clock_.rate) - clock_.lookahead;
     const int64_t waitFrames = std::max<int64_t>(0, due - clock_.now());
     armed_.start();
     timer_.setSingleShot(true);
@@ -61,7 +66,8 @@ void StepTimer::arm() {
 }
 
 void StepTimer::fire() {
-    if (!active_) return;
+    if (!active_)
+        return;
     if (slaved()) {
         // The output runs in blocks, so the event may come a little early: wait for the rest.
         const int64_t frame = anchor_ + StepOffsetFrames(k_ + 1, interval_, clock_.rate);
@@ -78,7 +84,8 @@ void StepTimer::fire() {
     }
     emit timeout();
     current_ = kNoFrame;
-    if (active_ && slaved()) arm();
+    if (active_ && slaved())
+        arm();
 }
 
 }  // namespace zb

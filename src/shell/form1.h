@@ -96,8 +96,8 @@ public:
     // Voice panels.
     PerVoice<QGroupBox> contFrame{};
     PerVoice<QLabel> txtCaption{};
-    PerVoice<QLabel> Label1{}, Label2{}, Label3{}, Label5{}, Label6{}, Label7{}, Label8{},
-        Label9{}, Label10{};
+    PerVoice<QLabel> Label1{}, Label2{}, Label3{}, Label5{}, Label6{}, Label7{}, Label8{}, Label9{},
+        Label10{};
     PerVoice<Slider> SldFrequency{}, SldPan{}, SldVolume{};
     PerVoice<QLineEdit> txtTone{}, txtPan{}, txtVolume{};
     PerVoice<Selector> cmbNote{}, cmbFreq{}, cmbTone{}, cmbSub{}, cmbSubF{}, cmbLow{};

@@ -5,8 +5,8 @@
 #include <exception>
 
 #include "audio/sound.h"
-#include "shell/dialogs.h"
 #include "export/exporter.h"
+#include "shell/dialogs.h"
 #include "shell/form1.h"
 #include "voices/sample_path.h"
 #include "voices/trace.h"

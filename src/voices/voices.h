@@ -14,7 +14,7 @@ class Form1;
 
 class Voices : public QObject {
     Q_OBJECT
-  public:
+public:
     // Wires the voice controls of the form to the handlers below.
     explicit Voices(Form1& form);
 
@@ -35,7 +35,7 @@ class Voices : public QObject {
     QString lastSampleDir;
     int32_t lastFilterIndex = 0;
 
-  private:
+private:
     void drawTrace(int i, const QString& path);
     void setVoiceControlsEnabled(int i, bool enabled);
     // True when all four lblFile captions are empty.

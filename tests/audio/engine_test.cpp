@@ -18,7 +18,7 @@ namespace zb::audio {
 namespace {
 
 class EngineTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         device = root.CreateSoundDevice("");

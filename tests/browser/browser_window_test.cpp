@@ -35,7 +35,7 @@ constexpr int kPatience = 30000;
 
 // Serves a few pages on 127.0.0.1; "/slow" is held back until release() while held.
 class PageServer : public QObject {
-  public:
+public:
     PageServer() {
         EXPECT_TRUE(server_.listen(QHostAddress::LocalHost, 0));
         connect(&server_, &QTcpServer::newConnection, this, &PageServer::accept);
@@ -59,7 +59,7 @@ class PageServer : public QObject {
                                               : QStringLiteral("Local Test Page");
     }
 
-  private:
+private:
     void accept() {
         while (QTcpSocket* s = server_.nextPendingConnection()) {
             s->setParent(this);
@@ -106,7 +106,7 @@ class PageServer : public QObject {
 };
 
 class BrowserWindow : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         if (!kWebViewUsable)
             GTEST_SKIP() << "no display for the web engine";

@@ -27,8 +27,6 @@
 namespace zb::test {
 namespace {
 
-
-
 TEST(ExportE2e, ExportRecordsTheLoopThroughTheSoundServerAndSavesIt) {
     if (!displayConfigured()) {
         GTEST_SKIP() << "DISPLAY is not set: the export test needs an X display "
@@ -36,7 +34,7 @@ TEST(ExportE2e, ExportRecordsTheLoopThroughTheSoundServerAndSavesIt) {
     }
     // Before anything that makes a plain core application (the pactl check does).
     ASSERT_TRUE(ensureWidgetApplication()) << "a non-widget application exists already; run this "
-                                      "test in a process of its own";
+                                              "test in a process of its own";
     if (!pulseServerReachable()) {
         GTEST_SKIP() << "no PulseAudio server answers `pactl info` "
                         "(scripts/test.sh starts one with a null sink)";

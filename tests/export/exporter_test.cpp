@@ -4,13 +4,12 @@
 #include "export/exporter.h"
 
 #include <gtest/gtest.h>
-
-#include <climits>
 #include <sndfile.h>
 
 #include <QDir>
 #include <QFile>
 #include <QMetaObject>
+#include <climits>
 #include <map>
 #include <type_traits>
 
@@ -35,7 +34,6 @@ const std::vector<std::string> kOpenCommands = {
     "set capture samplespersec 44100",
     "set capture channels 2",
 };
-
 
 class ExportTest : public ::testing::Test {
 protected:
@@ -255,8 +253,8 @@ TEST_F(ExportTest, SaveAsVariants) {
         {"blanks and quotes", "  it's a \"take\"  ", "  it's a \"take\"  .Wav", false, true},
         {"new line and shell syntax", "a\n$(touch pwned);`id`|x>y",
          "a\n$(touch pwned);`id`|x>y.Wav", false, true},
-        {"longest name", QString(NAME_MAX - 4, QChar('t')), QString(NAME_MAX - 4, QChar('t')) + ".Wav",
-         false, true},
+        {"longest name", QString(NAME_MAX - 4, QChar('t')),
+         QString(NAME_MAX - 4, QChar('t')) + ".Wav", false, true},
         {"name too long", QString(NAME_MAX - 3, QChar('u')), "", false, false},
     };
     loadClick(0);

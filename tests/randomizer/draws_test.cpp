@@ -10,7 +10,7 @@ namespace zb::rnd {
 namespace {
 
 class ScriptedSource : public RandomSource {
-  public:
+public:
     explicit ScriptedSource(std::deque<float> values) : values_(std::move(values)) {}
     float next() override {
         EXPECT_FALSE(values_.empty()) << "more draws than scripted";
@@ -23,7 +23,7 @@ class ScriptedSource : public RandomSource {
     }
     int taken = 0;
 
-  private:
+private:
     std::deque<float> values_;
 };
 

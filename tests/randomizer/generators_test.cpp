@@ -17,7 +17,7 @@ namespace {
 
 // Hands out scripted values and remembers how many were taken.
 class ScriptedSource : public rnd::RandomSource {
-  public:
+public:
     ScriptedSource(std::deque<float> values, int* taken)
         : values_(std::move(values)), taken_(taken) {}
     float next() override {
@@ -29,7 +29,7 @@ class ScriptedSource : public rnd::RandomSource {
         return r;
     }
 
-  private:
+private:
     std::deque<float> values_;
     int* taken_;
 };
@@ -53,7 +53,7 @@ std::array<int, 6> selectors(Form1& f, int i) {
 }
 
 class Generators : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         ASSERT_TRUE(fx.loadResult());
         sample = writeSample(fx.tempDir);

@@ -24,7 +24,7 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 }
 
 class ClassStoreTest : public ::testing::Test {
-  protected:
+protected:
     std::string path() const { return dir.filePath("classes.reg").toStdString(); }
 
     Hkey create(ClassStore& store, const std::string& key, int32_t* code = nullptr) {

@@ -34,7 +34,7 @@ void WriteAll(const QString& path, const QByteArray& bytes) {
 // A start in a temporary XDG data home. PATH points at an empty folder so that no
 // database tool runs against the temporary folder.
 class RegisterTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         ASSERT_TRUE(home.isValid());
         savedPath = qgetenv("PATH");
@@ -274,7 +274,7 @@ TEST(RefreshCommands, RunOnlyTheToolsThatAreInstalledAndNeeded) {
 
 // Stand-in tools that do nothing, so the decision about what to refresh can be followed.
 class IntegrationRefreshTest : public RegisterTest {
-  protected:
+protected:
     void SetUp() override {
         RegisterTest::SetUp();
         const QString bin = home.filePath(QStringLiteral("bin"));

@@ -16,7 +16,7 @@ namespace zb {
 namespace {
 
 class ControlsTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { test::ensureApp(); }
 };
 

@@ -15,7 +15,7 @@ namespace zb {
 namespace {
 
 class InventoryTest : public ::testing::Test {
-  protected:
+protected:
     test::FormFixture fx;
     Form1& form() { return fx.form(); }
 };

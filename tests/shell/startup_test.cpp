@@ -197,10 +197,10 @@ TEST(StartupTest, CloseWithoutATakeClosesAtOnceAndReleasesNothing) {
 }
 
 class CountingWindow : public QWidget {
-  public:
+public:
     int closes = 0;
 
-  protected:
+protected:
     void closeEvent(QCloseEvent* event) override {
         ++closes;
         event->accept();

@@ -2,11 +2,11 @@
 
 #include <unistd.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QRegularExpression>
-#include <QApplication>
 #include <QThread>
 #include <csignal>
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractEventDispatcher>
-#include <QAbstractEventDispatcher>
 #include <QDir>
 #include <QFile>
 

@@ -46,7 +46,7 @@ struct FormFixtureOptions {
 };
 
 class FormFixture {
-  public:
+public:
     explicit FormFixture(FormFixtureOptions options = {});
     ~FormFixture();
     FormFixture(const FormFixture&) = delete;
@@ -82,7 +82,7 @@ class FormFixture {
     audio::OfflineAudioSystem audio;
     Services services;
 
-  private:
+private:
     QTemporaryDir root_;
     QByteArray oldXdgDataHome_;
     bool hadXdgDataHome_ = false;

@@ -43,7 +43,7 @@ struct OpenRecord {
 };
 
 class ScriptedDialogs : public Dialogs {
-  public:
+public:
     MsgResult message(QWidget* parent, const QString& text, const QString& caption, MsgIcon icon,
                       MsgButtons buttons) override;
     OpenFileResult openFile(QWidget* parent, const OpenFileRequest& request) override;

@@ -92,7 +92,7 @@ TEST(TracePointsTest, OnlyNegativeValuesScaleByTheirDistanceFromZero) {
 }
 
 class TraceFileTest : public ::testing::Test {
-  protected:
+protected:
     QString path(const QString& name) const { return dir_.filePath(name); }
     QTemporaryDir dir_;
 };

@@ -30,7 +30,7 @@ const QString kTooShortText =
 
 // One window with its engine, plus the file helpers the tests share.
 class Rig {
-  public:
+public:
     test::FormFixture fx;
     Form1& form() { return fx.form(); }
     Voices& voices() { return fx.form().voicesCtl(); }

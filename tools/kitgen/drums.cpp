@@ -17,7 +17,7 @@ int Frames(double seconds) {
 
 // xorshift32: the same sequence on every machine, unlike the standard distributions.
 class Noise {
-  public:
+public:
     explicit Noise(uint32_t seed) : state_(seed) {}
     // Uniform in [-1, 1).
     double next() {
@@ -27,13 +27,13 @@ class Noise {
         return static_cast<double>(state_) / 2147483648.0 - 1.0;
     }
 
-  private:
+private:
     uint32_t state_;
 };
 
 // RBJ biquad, direct form I.
 class Biquad {
-  public:
+public:
     static Biquad HighPass(double hz, double q) {
         const double w = kTwoPi * hz / kRate;
         const double alpha = std::sin(w) / (2 * q);
@@ -57,7 +57,7 @@ class Biquad {
         return y;
     }
 
-  private:
+private:
     Biquad(double b0, double b1, double b2, double a1, double a2)
         : b0_(b0), b1_(b1), b2_(b2), a1_(a1), a2_(a2) {}
     double b0_, b1_, b2_, a1_, a2_;

@@ -15,7 +15,7 @@ class Form1;
 
 class BrowserLauncher : public QObject {
     Q_OBJECT
-  public:
+public:
     explicit BrowserLauncher(Form1& form);
     ~BrowserLauncher() override;
 
@@ -31,7 +31,7 @@ class BrowserLauncher : public QObject {
     // Why the last attempt to load the window failed; empty after a success.
     const QString& lastError() const { return lastError_; }
 
-  private:
+private:
     QWidget* loadWindow();
 
     Form1& form_;
