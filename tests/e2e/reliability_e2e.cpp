@@ -64,6 +64,7 @@ public:
         process_.setProcessEnvironment(env);
         process_.setProcessChannelMode(QProcess::MergedChannels);
         process_.setStandardOutputFile(d.filePath("pulseaudio.log"));
+        endWithTestProgram(process_);
         process_.start("pulseaudio",
                        {"--daemonize=no", "--system=false", "-n", "--exit-idle-time=-1",
                         "--disallow-exit", "--use-pid-file=no", "--log-target=stderr",

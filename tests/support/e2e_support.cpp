@@ -1,5 +1,6 @@
 #include "support/e2e_support.h"
 
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -11,6 +12,10 @@
 #include <csignal>
 
 namespace zb::test {
+
+void endWithTestProgram(QProcess& process) {
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+}
 
 bool ensureWidgetApplication() {
     if (QCoreApplication::instance() != nullptr)
@@ -179,6 +184,7 @@ bool ChildProgram::start() {
     // Into a file rather than a pipe: nobody has to keep reading while the test waits.
     process_.setProcessChannelMode(QProcess::MergedChannels);
     process_.setStandardOutputFile(logPath_);
+    endWithTestProgram(process_);
     process_.start(program_, args_);
     return process_.waitForStarted(10000);
 }

@@ -16,6 +16,10 @@ namespace zb::test {
 // Creates a QCoreApplication when the test program has none yet; QProcess needs one.
 void ensureCoreApplication();
 
+// Makes the process end with the test program, also when the test program crashes: a
+// server or program a test started must never outlive it.
+void endWithTestProgram(QProcess& process);
+
 // Creates a QApplication on the real display (xcb unless QT_QPA_PLATFORM says otherwise)
 // for tests that show the real window in-process. False when a plain core application
 // exists already: each ctest case runs in a process of its own, but a test run by hand
