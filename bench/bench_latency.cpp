@@ -45,6 +45,7 @@
 #include "audio/audio_system.h"
 #include "audio/engine.h"
 #include "audio/sound.h"
+#include "support/bench_support.h"
 
 namespace {
 
@@ -63,19 +64,6 @@ int64_t nowNs() {
 
 void sleepMs(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-bool writeWav(const std::string& path, const std::vector<float>& s) {
-    SF_INFO info{};
-    info.samplerate = kRate;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!f)
-        return false;
-    sf_writef_float(f, s.data(), static_cast<sf_count_t>(s.size()));
-    sf_close(f);
-    return true;
 }
 
 // Written by the recording callback only, into storage sized before the stream starts;
@@ -445,9 +433,10 @@ int main(int argc, char** argv) {
     Files files{base + "_click.wav", base + "_tone.wav"};
     // A 100-frame square burst, then silence: one sharp onset. The tone is a constant level,
     // which no filter on the way changes.
-    std::vector<float> clickSamples(600, 0.0f), toneSamples(kToneFrames, 0.5f);
-    for (int i = 0; i < 100; ++i) clickSamples[i] = (i / 10) % 2 ? -0.8f : 0.8f;
-    if (!writeWav(files.click, clickSamples) || !writeWav(files.tone, toneSamples)) {
+    const std::vector<float> click = zb::bench::clickSamples(600, 100, 0.8f, 10);
+    const std::vector<float> tone(kToneFrames, 0.5f);
+    if (!zb::bench::writeMonoWav(files.click, click) ||
+        !zb::bench::writeMonoWav(files.tone, tone)) {
         std::fprintf(stderr, "cannot write the test sounds under %s\n", base.c_str());
         return 1;
     }

@@ -53,6 +53,7 @@
 #include "shell/dialogs.h"
 #include "shell/form1.h"
 #include "shell/services.h"
+#include "support/bench_support.h"
 
 namespace {
 
@@ -127,22 +128,6 @@ private:
     std::atomic<size_t> count_{0};
 };
 
-bool writeClick(const std::string& path) {
-    SF_INFO info{};
-    info.samplerate = kRate;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!f)
-        return false;
-    // A 100-frame square burst, then silence: one sharp onset per start.
-    std::vector<float> s(500, 0.0f);
-    for (int i = 0; i < 100; ++i) s[i] = (i / 10) % 2 ? -0.8f : 0.8f;
-    sf_writef_float(f, s.data(), static_cast<sf_count_t>(s.size()));
-    sf_close(f);
-    return true;
-}
-
 // The first channel of a sound file; empty when it cannot be read.
 std::vector<float> readLeft(const QString& path) {
     SF_INFO info{};
@@ -155,21 +140,6 @@ std::vector<float> readLeft(const QString& path) {
     std::vector<float> left(static_cast<size_t>(info.frames));
     for (size_t i = 0; i < left.size(); ++i) left[i] = all[i * info.channels];
     return left;
-}
-
-std::vector<int64_t> findOnsets(const std::vector<float>& mono) {
-    std::vector<int64_t> found;
-    int64_t quiet = kQuietGap;
-    for (size_t i = 0; i < mono.size(); ++i) {
-        if (std::fabs(mono[i]) > kLoud) {
-            if (quiet >= kQuietGap)
-                found.push_back(static_cast<int64_t>(i));
-            quiet = 0;
-        } else {
-            ++quiet;
-        }
-    }
-    return found;
 }
 
 struct Figures {
@@ -317,7 +287,8 @@ int main(int argc, char** argv) {
     dialogs.click = QDir(home.path()).filePath(QStringLiteral("click.wav"));
     dialogs.saveFolder = QDir(home.path()).filePath(QStringLiteral("saved"));
     QDir().mkpath(dialogs.saveFolder);
-    if (!writeClick(dialogs.click.toStdString())) {
+    if (!zb::bench::writeMonoWav(dialogs.click.toStdString(),
+                                 zb::bench::clickSamples(500, 100, 0.8f, 10))) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(dialogs.click));
         return 1;
     }
@@ -399,7 +370,7 @@ int main(int argc, char** argv) {
             std::printf("onsets: export, %d bpm: no take was saved (%s)\n", tempo,
                         qPrintable(dialogs.lastSaved));
         } else {
-            const std::vector<int64_t> on = findOnsets(take);
+            const std::vector<int64_t> on = zb::bench::findOnsets(take, 1, kLoud, kQuietGap);
             printFigures("export", tempo, stepMs, measure(on, period), on.size(), 32);
             printTiming("export", tempo, exportLate, recLate, lookahead, exportFps);
             if (!on.empty()) {
@@ -439,7 +410,8 @@ int main(int argc, char** argv) {
         const double liveFps = liveRate.framesPerSecond();
         pause(300);
         stream->stop();
-        const std::vector<int64_t> on = findOnsets(sink->recorded());
+        const std::vector<int64_t> on =
+            zb::bench::findOnsets(sink->recorded(), 1, kLoud, kQuietGap);
         printFigures("live", tempo, stepMs, measure(on, period), on.size(), bpmLate.events);
         printTiming("live", tempo, liveLate, bpmLate, lookahead, liveFps);
     }

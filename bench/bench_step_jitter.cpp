@@ -34,6 +34,7 @@
 #include "shell/dialogs.h"
 #include "shell/form1.h"
 #include "shell/services.h"
+#include "support/bench_support.h"
 
 namespace {
 
@@ -53,36 +54,6 @@ public:
 };
 
 // A 100-frame click followed by silence: one clear onset per restart.
-bool writeClick(const std::string& path) {
-    SF_INFO info{};
-    info.samplerate = kRate;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (!f)
-        return false;
-    std::vector<float> s(500, 0.0f);
-    std::fill(s.begin(), s.begin() + 100, 0.8f);
-    sf_writef_float(f, s.data(), static_cast<sf_count_t>(s.size()));
-    sf_close(f);
-    return true;
-}
-
-std::vector<int64_t> findOnsets(const std::vector<float>& stereo, float threshold, int64_t gap) {
-    std::vector<int64_t> found;
-    int64_t quiet = gap;
-    for (size_t i = 0; i < stereo.size() / 2; ++i) {
-        if (std::fabs(stereo[i * 2]) > threshold) {
-            if (quiet >= gap)
-                found.push_back(static_cast<int64_t>(i));
-            quiet = 0;
-        } else {
-            ++quiet;
-        }
-    }
-    return found;
-}
-
 struct Result {
     int intervals = 0;
     double timerPeriod = 0;    // frames, the timer's whole-millisecond period
@@ -173,7 +144,7 @@ Result run(const QString& dataDir, const QString& clickPath, int tempo, bool blo
     form.cmdStop->click();
     renderTo(rendered + kBlock * 8);
 
-    const std::vector<int64_t> on = findOnsets(out, 0.2f, 50);
+    const std::vector<int64_t> on = zb::bench::findOnsets(out, 2, 0.2f, 50);
     Result r;
     r.timerPeriod = zb::seq::stepIntervalMs(tempo) * (kRate / 1000.0);
     r.musicalPeriod = 7500.0 / tempo * (kRate / 1000.0);
@@ -210,7 +181,7 @@ int main(int argc, char** argv) {
     const QString dataDir = QDir(home.path()).filePath("zembrola");
     QDir().mkpath(dataDir);
     const QString click = QDir(home.path()).filePath("click.wav");
-    if (!writeClick(click.toStdString())) {
+    if (!zb::bench::writeMonoWav(click.toStdString(), zb::bench::clickSamples(500, 100, 0.8f))) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(click));
         return 1;
     }

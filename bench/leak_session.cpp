@@ -24,6 +24,7 @@
 #include "sequencer/sequencer.h"
 #include "shell/dialogs.h"
 #include "shell/form1.h"
+#include "support/bench_support.h"
 #include "voices/voices.h"
 
 namespace {
@@ -94,21 +95,6 @@ private:
     int channels_ = 2;
 };
 
-bool writeSample(const std::string& path, int frames, double hz) {
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (f == nullptr)
-        return false;
-    std::vector<float> s(static_cast<size_t>(frames));
-    for (int i = 0; i < frames; ++i) s[static_cast<size_t>(i)] = float(0.4 * std::sin(i * hz));
-    sf_writef_float(f, s.data(), frames);
-    sf_close(f);
-    return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -123,7 +109,9 @@ int main(int argc, char** argv) {
     qputenv("XDG_DATA_HOME", root.filePath("data").toLocal8Bit());
 
     const QString sample = root.filePath("tone.wav");
-    if (!writeSample(sample.toStdString(), 6000, 0.05))
+    std::vector<float> tone(6000);
+    for (size_t i = 0; i < tone.size(); ++i) tone[i] = static_cast<float>(0.4 * std::sin(i * 0.05));
+    if (!zb::bench::writeMonoWav(sample.toStdString(), tone))
         return 2;
 
     SessionDialogs dialogs;

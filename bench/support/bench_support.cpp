@@ -1,0 +1,48 @@
+#include "support/bench_support.h"
+
+#include <sndfile.h>
+
+#include <cmath>
+
+namespace zb::bench {
+
+bool writeMonoWav(const std::string& path, const std::vector<float>& samples, int rate) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (f == nullptr)
+        return false;
+    const auto frames = static_cast<sf_count_t>(samples.size());
+    const bool written = sf_writef_float(f, samples.data(), frames) == frames;
+    return sf_close(f) == 0 && written;
+}
+
+std::vector<float> clickSamples(int frames, int loud, float level, int half) {
+    std::vector<float> s(static_cast<size_t>(frames), 0.0f);
+    for (int i = 0; i < loud && i < frames; ++i)
+        s[static_cast<size_t>(i)] = (half > 0 && (i / half) % 2) ? -level : level;
+    return s;
+}
+
+std::vector<int64_t> findOnsets(const std::vector<float>& samples, int stride, float threshold,
+                                int64_t gap, int64_t firstFrame, int64_t* quiet) {
+    std::vector<int64_t> found;
+    int64_t silent = quiet ? *quiet : gap;
+    const size_t frames = samples.size() / static_cast<size_t>(stride);
+    for (size_t i = 0; i < frames; ++i) {
+        if (std::fabs(samples[i * static_cast<size_t>(stride)]) > threshold) {
+            if (silent >= gap)
+                found.push_back(firstFrame + static_cast<int64_t>(i));
+            silent = 0;
+        } else {
+            ++silent;
+        }
+    }
+    if (quiet)
+        *quiet = silent;
+    return found;
+}
+
+}  // namespace zb::bench

@@ -1,0 +1,23 @@
+// Helpers the benchmarks share: the sounds they play and the onsets they look for.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zb::bench {
+
+// Writes mono float samples (-1..1) as a 16-bit WAV file; false when it cannot be written.
+bool writeMonoWav(const std::string& path, const std::vector<float>& samples, int rate = 44100);
+
+// A click: `loud` frames of a square burst at `level` (alternating sign every `half` frames;
+// 0: one sign), then silence up to `frames`.
+std::vector<float> clickSamples(int frames, int loud, float level, int half = 0);
+
+// Onsets on one channel of interleaved samples (`stride` channels, channel 0 read): frames
+// where the level rises above `threshold` after at least `gap` quiet frames. `quiet` carries
+// the count of quiet frames from one call to the next, for a recording scanned in pieces.
+std::vector<int64_t> findOnsets(const std::vector<float>& samples, int stride, float threshold,
+                                int64_t gap, int64_t firstFrame = 0, int64_t* quiet = nullptr);
+
+}  // namespace zb::bench
