@@ -168,7 +168,7 @@ int main(int argc, char** argv) {
     int64_t k = 0;  // steps since the start
     // Warm-up ends half-way after the first clearing and reloading of the slots, which raises
     // the allocator's high-water mark once (by about 0.7 MB); from there on nothing may grow.
-    const long warmup = passes > 1500 ? 1500 : std::max(100L, passes / 10);
+    const long warmup = passes > 1500 ? 1500 : std::max(1L, passes / 10);
     long rssWarm = 0;
     const auto started = std::chrono::steady_clock::now();
     for (long pass = 0; pass < passes; ++pass) {
