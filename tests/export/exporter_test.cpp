@@ -9,13 +9,21 @@
 #include <QDir>
 #include <QFile>
 #include <QMetaObject>
+#include <QTest>
+#include <atomic>
+#include <chrono>
 #include <climits>
 #include <map>
+#include <mutex>
+#include <thread>
 #include <type_traits>
 
+#include "audio/engine.h"
+#include "audio/sound.h"
 #include "export/capture_device.h"
 #include "export/take_name.h"
 #include "sequencer/sequencer.h"
+#include "sequencer/step_timer.h"
 #include "support/form_fixture.h"
 #include "support/wav_fixtures.h"
 #include "synthetic_input.h"
@@ -511,6 +519,106 @@ TEST_F(ExportTest, ALoadDuringAnExportDoesNotHandBackPlayOrExport) {
     runExport();
     EXPECT_FALSE(exporter().exporting());
     EXPECT_TRUE(form().cmdPlay->isEnabled());
+}
+
+// A recording input fed from another thread, as a sound card's is. Its stop waits until
+// no frames are being handed over, as a real input's does.
+class ThreadedInput : public capture::InputSystem {
+public:
+    std::unique_ptr<capture::InputStream> openInput(int, int channels,
+                                                    capture::FrameSink& sink) override {
+        if (channels != 2)
+            return nullptr;
+        return std::make_unique<Stream>(*this, sink);
+    }
+    // Input thread.
+    void feed(const int16_t* frames, uint32_t count) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (running_ != nullptr)
+            running_->write(frames, count);
+    }
+
+private:
+    class Stream : public capture::InputStream {
+    public:
+        Stream(ThreadedInput& owner, capture::FrameSink& sink) : owner_(owner), sink_(sink) {}
+        ~Stream() override { stop(); }
+        bool start() override {
+            std::lock_guard<std::mutex> lock(owner_.mutex_);
+            owner_.running_ = &sink_;
+            return true;
+        }
+        void stop() override {
+            std::lock_guard<std::mutex> lock(owner_.mutex_);
+            owner_.running_ = nullptr;
+        }
+
+    private:
+        ThreadedInput& owner_;
+        capture::FrameSink& sink_;
+    };
+
+    std::mutex mutex_;
+    capture::FrameSink* running_ = nullptr;
+};
+
+// With the step clock on the output's frames, as with a real sound device, the take holds
+// exactly its steps: it starts on the frame of its first step and ends on the frame of the
+// step that ends it, although the recording starts and stops a look-ahead earlier. An audio
+// thread renders in real time and the input hears each block at once.
+TEST_F(ExportTest, OnTheOutputsClockTheTakeHoldsExactlyItsSteps) {
+    ThreadedInput threaded;
+    build(&threaded);
+    loadClick(0);
+    form().SldBPM->setValue(240);
+    audio::Engine& engine = form().soundDevice->engine();
+    FrameClock clock;
+    clock.rate = 44100;
+    clock.now = [&engine] { return engine.framesRendered(); };
+    // A long look-ahead (186 ms) so that a slow machine or a sanitizer's slowdown still runs
+    // every step event before its frame; the stop's wait for the end covers it.
+    clock.lookahead = 8192;
+    form().timRec->setFrameClock(clock);
+
+    std::atomic<bool> done{false};
+    std::thread audioThread([&] {
+        const auto started = std::chrono::steady_clock::now();
+        std::vector<float> block(128 * 2);
+        std::vector<int16_t> pcm(128 * 2);
+        while (!done.load(std::memory_order_acquire)) {
+            const auto elapsed = std::chrono::steady_clock::now() - started;
+            const int64_t due =
+                std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count() * 441 /
+                10000;
+            while (engine.framesRendered() + 128 <= due) {
+                engine.process(block.data(), 128);
+                for (size_t i = 0; i < block.size(); ++i)
+                    pcm[i] = static_cast<int16_t>(std::lround(block[i] * 32767.0f));
+                threaded.feed(pcm.data(), 128);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    dialogs().saveAnswers.push_back(target("exact"));
+    form().cmdStartRecord->click();
+    const bool ended = QTest::qWaitFor([this] { return !exporter().exporting(); }, 10000);
+    done.store(true, std::memory_order_release);
+    audioThread.join();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(engine.lateBatches(), 0u);
+
+    // The first export after start-up: a silent step, then steps 1 to 32; the take runs from
+    // the silent step's frame to the frame of the step that ends it.
+    const int interval = form().timRec->interval();
+    const auto frameOf = [interval](int event) {
+        return StepOffsetFrames(event + 1, interval, 44100);
+    };
+    const test::WavRead take = test::readWav(target("exact.Wav"));
+    ASSERT_TRUE(take.ok);
+    EXPECT_EQ(take.info.frames, frameOf(33) - frameOf(0));
+    std::vector<int64_t> clicks;
+    for (int step : {1, 9, 17, 25}) clicks.push_back(frameOf(step) - frameOf(0));
+    EXPECT_EQ(test::onsets(take.samples, 0, 0.5f, 500), clicks);
 }
 
 }  // namespace
