@@ -33,31 +33,10 @@
 #include "shell/dialogs.h"
 #include "shell/form1.h"
 #include "shell/services.h"
+#include "support/bench_support.h"
 #include "voices/voices.h"
 
 namespace {
-
-// Answers the load dialogs from a queue; no message is expected, so each is shown on
-// stderr and counted.
-class QueuedDialogs : public zb::Dialogs {
-public:
-    std::deque<QString> files;
-    int messages = 0;
-    zb::MsgResult message(QWidget*, const QString& text, const QString& caption, zb::MsgIcon,
-                          zb::MsgButtons) override {
-        std::fprintf(stderr, "message: %s: %s\n", qPrintable(caption), qPrintable(text));
-        ++messages;
-        return zb::MsgResult::Ok;
-    }
-    zb::OpenFileResult openFile(QWidget*, const zb::OpenFileRequest&) override {
-        if (files.empty())
-            return {};
-        QString f = files.front();
-        files.pop_front();
-        return {f, 1};
-    }
-    QString saveFile(QWidget*, const QString&, const QString&) override { return {}; }
-};
 
 double cpuSeconds() {
     rusage u{};
@@ -157,7 +136,7 @@ int main(int argc, char** argv) {
         argc > 1 ? QString::fromLocal8Bit(argv[1]) : QCoreApplication::applicationDirPath();
     const double playSeconds = argc > 2 ? std::max(2.0, std::atof(argv[2])) : 10.0;
 
-    QueuedDialogs dialogs;
+    zb::bench::BenchDialogs dialogs;
     zb::audio::RtAudioSystem audio;
     zb::Services services;
     services.dialogs = &dialogs;
@@ -195,7 +174,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "cpu: the demo kit is missing: %s\n", qPrintable(path));
             return 1;
         }
-        dialogs.files.push_back(path);
+        dialogs.opens.push_back(path);
         form.cmdSound[i]->click();
         if (!form.voices[i].mainBuffer) {
             std::fprintf(stderr, "cpu: loading %s failed\n", qPrintable(path));

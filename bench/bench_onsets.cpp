@@ -62,22 +62,14 @@ constexpr float kLoud = 0.25f;
 constexpr int64_t kQuietGap = 600;  // frames of quiet before a new onset counts
 constexpr int kTempos[] = {60, 97, 120, 240};
 
-// Answers the load dialog with the click and the save dialog with a fresh name in the
-// bench's folder; no message is expected, so each is shown on stderr and counted.
-class BenchDialogs : public zb::Dialogs {
+// Every load takes the click; every save names a new take in the save folder.
+class OnsetDialogs : public zb::bench::BenchDialogs {
 public:
     QString click;
     QString saveFolder;
     QString lastSaved;  // the file the last save wrote
     int saves = 0;
-    int messages = 0;
 
-    zb::MsgResult message(QWidget*, const QString& text, const QString& caption, zb::MsgIcon,
-                          zb::MsgButtons) override {
-        std::fprintf(stderr, "message: %s: %s\n", qPrintable(caption), qPrintable(text));
-        ++messages;
-        return zb::MsgResult::Ok;
-    }
     zb::OpenFileResult openFile(QWidget*, const zb::OpenFileRequest&) override {
         return {click, 1};
     }
@@ -283,7 +275,7 @@ int main(int argc, char** argv) {
     qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
     QApplication app(argc, argv);
 
-    BenchDialogs dialogs;
+    OnsetDialogs dialogs;
     dialogs.click = QDir(home.path()).filePath(QStringLiteral("click.wav"));
     dialogs.saveFolder = QDir(home.path()).filePath(QStringLiteral("saved"));
     QDir().mkpath(dialogs.saveFolder);

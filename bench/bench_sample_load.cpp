@@ -22,23 +22,17 @@
 #include "shell/dialogs.h"
 #include "shell/form1.h"
 #include "shell/services.h"
+#include "support/bench_support.h"
 #include "voices/trace.h"
 #include "voices/voices.h"
 
 namespace {
 
-// Answers every open dialog with one path; everything else is cancelled.
-class AnsweringDialogs : public zb::Dialogs {
+// Every load takes `path`.
+class AnsweringDialogs : public zb::bench::BenchDialogs {
 public:
     QString path;
-    int messages = 0;
-    zb::MsgResult message(QWidget*, const QString&, const QString&, zb::MsgIcon,
-                          zb::MsgButtons) override {
-        ++messages;
-        return zb::MsgResult::Ok;
-    }
     zb::OpenFileResult openFile(QWidget*, const zb::OpenFileRequest&) override { return {path, 1}; }
-    QString saveFile(QWidget*, const QString&, const QString&) override { return {}; }
 };
 
 // Streams a stereo 16-bit sine-with-noise file of `frames` frames.

@@ -50,28 +50,6 @@
 
 namespace {
 
-// The only edge: the dialogs. Open dialogs answer from a queue; nothing else is expected.
-class SoakDialogs : public zb::Dialogs {
-public:
-    zb::MsgResult message(QWidget*, const QString& text, const QString&, zb::MsgIcon,
-                          zb::MsgButtons) override {
-        std::fprintf(stderr, "unexpected message: %s\n", text.toLocal8Bit().constData());
-        ++unexpected;
-        return zb::MsgResult::Cancel;
-    }
-    zb::OpenFileResult openFile(QWidget*, const zb::OpenFileRequest&) override {
-        if (opens.empty())
-            return {};
-        zb::OpenFileResult r{opens.front(), 1};
-        opens.pop_front();
-        return r;
-    }
-    QString saveFile(QWidget*, const QString&, const QString&) override { return {}; }
-
-    std::deque<QString> opens;
-    int unexpected = 0;
-};
-
 // Quiet frames before a rise counts as a new onset: longer than a click, shorter than a step.
 constexpr int64_t kOnsetGap = 4000;
 
@@ -118,7 +96,8 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    SoakDialogs dialogs;
+    // The only edge: the dialogs. Loads answer from a queue; no message is expected.
+    zb::bench::BenchDialogs dialogs(zb::MsgResult::Cancel);
     zb::audio::OfflineAudioSystem audio;
     zb::Services services;
     services.dialogs = &dialogs;
@@ -229,7 +208,7 @@ int main(int argc, char** argv) {
                 static_cast<long long>(maxDrift));
     form.reset();
     const bool ok = (growth <= 0 || ZB_SOAK_SANITIZED) && live == 0 && maxDrift == 0 &&
-                    countsMatch && dialogs.unexpected == 0 && !expected.empty();
+                    countsMatch && dialogs.messages == 0 && !expected.empty();
     std::printf("soak: %s\n", ok ? "PASSED" : "FAILED");
     return ok ? 0 : 1;
 }

@@ -41,18 +41,6 @@ namespace {
 constexpr int kRate = 44100;
 constexpr int64_t kBlock = 256;
 
-// Nothing in this run asks a question; any message would be a failure worth seeing.
-class SilentDialogs : public zb::Dialogs {
-public:
-    zb::MsgResult message(QWidget*, const QString& text, const QString& caption, zb::MsgIcon,
-                          zb::MsgButtons) override {
-        std::fprintf(stderr, "message: %s: %s\n", qPrintable(caption), qPrintable(text));
-        return zb::MsgResult::Ok;
-    }
-    zb::OpenFileResult openFile(QWidget*, const zb::OpenFileRequest&) override { return {}; }
-    QString saveFile(QWidget*, const QString&, const QString&) override { return {}; }
-};
-
 // A 100-frame click followed by silence: one clear onset per restart.
 struct Result {
     int intervals = 0;
@@ -63,7 +51,7 @@ struct Result {
 };
 
 Result run(const QString& dataDir, const QString& clickPath, int tempo, bool blocks, int steps) {
-    SilentDialogs dialogs;
+    zb::bench::BenchDialogs dialogs;
     zb::audio::OfflineAudioSystem audio(kRate);
     zb::Services services;
     services.dialogs = &dialogs;

@@ -29,21 +29,10 @@
 
 namespace {
 
-class SessionDialogs : public zb::Dialogs {
+// Saves take the next name of `saves`; messages are answered with Cancel and counted.
+class SessionDialogs : public zb::bench::BenchDialogs {
 public:
-    zb::MsgResult message(QWidget*, const QString& text, const QString&, zb::MsgIcon,
-                          zb::MsgButtons) override {
-        std::printf("message: %s\n", text.toLocal8Bit().constData());
-        ++messages;
-        return zb::MsgResult::Cancel;
-    }
-    zb::OpenFileResult openFile(QWidget*, const zb::OpenFileRequest&) override {
-        if (opens.empty())
-            return {};
-        zb::OpenFileResult r{opens.front(), 1};
-        opens.pop_front();
-        return r;
-    }
+    SessionDialogs() : BenchDialogs(zb::MsgResult::Cancel) {}
     QString saveFile(QWidget*, const QString&, const QString&) override {
         if (saves.empty())
             return {};
@@ -51,8 +40,7 @@ public:
         saves.pop_front();
         return s;
     }
-    std::deque<QString> opens, saves;
-    int messages = 0;
+    std::deque<QString> saves;
 };
 
 // The recording input: hears what the session renders, as the null sink's monitor would.

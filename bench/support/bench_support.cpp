@@ -3,8 +3,24 @@
 #include <sndfile.h>
 
 #include <cmath>
+#include <cstdio>
 
 namespace zb::bench {
+
+MsgResult BenchDialogs::message(QWidget*, const QString& text, const QString& caption, MsgIcon,
+                                MsgButtons) {
+    std::fprintf(stderr, "message: %s: %s\n", qPrintable(caption), qPrintable(text));
+    ++messages;
+    return answer_;
+}
+
+OpenFileResult BenchDialogs::openFile(QWidget*, const OpenFileRequest&) {
+    if (opens.empty())
+        return {};
+    OpenFileResult r{opens.front(), 1};
+    opens.pop_front();
+    return r;
+}
 
 bool writeMonoWav(const std::string& path, const std::vector<float>& samples, int rate) {
     SF_INFO info{};

@@ -1,11 +1,33 @@
-// Helpers the benchmarks share: the sounds they play and the onsets they look for.
+// Helpers the benchmarks share: dialogs that nobody answers, the sounds they play and the
+// onsets they look for.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
+#include "shell/dialogs.h"
+
 namespace zb::bench {
+
+// Dialogs for a benchmark: no one is there to answer. A message box is shown on stderr,
+// counted and answered with `answer`; an open dialog takes the next file of `opens` and is
+// cancelled when none is left; a save dialog is cancelled unless a bench says otherwise.
+class BenchDialogs : public Dialogs {
+public:
+    explicit BenchDialogs(MsgResult answer = MsgResult::Ok) : answer_(answer) {}
+    MsgResult message(QWidget*, const QString& text, const QString& caption, MsgIcon,
+                      MsgButtons) override;
+    OpenFileResult openFile(QWidget*, const OpenFileRequest&) override;
+    QString saveFile(QWidget*, const QString&, const QString&) override { return {}; }
+
+    std::deque<QString> opens;
+    int messages = 0;
+
+private:
+    MsgResult answer_;
+};
 
 // Writes mono float samples (-1..1) as a 16-bit WAV file; false when it cannot be written.
 bool writeMonoWav(const std::string& path, const std::vector<float>& samples, int rate = 44100);
