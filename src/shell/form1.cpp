@@ -262,13 +262,13 @@ void Form1::buildControls() {
         {&Label8, "Label8", "Sub", 2520},        {&Label9, "Label9", "Sub Freq.", 2880},
         {&Label10, "Label10", "Low Note", 3240},
     };
-    struct SelectorSpec {
+    struct SelectorLayout {
         PerVoice<Selector>* field;
         const char* name;
         const char* accessible;
         QStringList items;
     };
-    const SelectorSpec selectors[] = {
+    const SelectorLayout selectors[] = {
         {&cmbNote, "cmbNote", "Note length of voice", {"Whole", "Half", "Quarter", "Eigth"}},
         {&cmbFreq, "cmbFreq", "Beats of voice", {"1", "2", "3", "4"}},
         {&cmbTone,
@@ -279,7 +279,7 @@ void Form1::buildControls() {
         {&cmbSubF, "cmbSubF", "Sub note beats of voice", {"1", "2", "3", "4"}},
         {&cmbLow, "cmbLow", "Low note of voice", {"Low", "High", "None"}},
     };
-    struct SliderSpec {
+    struct SliderLayout {
         PerVoice<Slider>* slider;
         const char* sliderName;
         const char* accessible;
@@ -287,7 +287,7 @@ void Form1::buildControls() {
         const char* textName;
         int min, max, small, large, tick;
     };
-    const SliderSpec sliders[] = {
+    const SliderLayout sliders[] = {
         {&SldFrequency, "SldFrequency", "Tone of voice", &txtTone, "txtTone", 100, 100000, 100,
          1000, 20000},
         {&SldPan, "SldPan", "Pan of voice", &txtPan, "txtPan", -10000, 10000, 1, 5, 5000},
@@ -329,7 +329,7 @@ void Form1::buildControls() {
         }
 
         for (int k = 0; k < 3; ++k) {
-            const SliderSpec& s = sliders[k];
+            const SliderLayout& s = sliders[k];
             const int top = rows[k].top;
             Slider* slider = place(new Slider(frame), indexed(s.sliderName, i),
                                    perVoice(s.accessible, i), look::twipsRect(1050, top, 960, 330));
@@ -348,7 +348,7 @@ void Form1::buildControls() {
         }
 
         for (int k = 0; k < 6; ++k) {
-            const SelectorSpec& s = selectors[k];
+            const SelectorLayout& s = selectors[k];
             Selector* selector = new Selector(frame);
             selector->addItems(s.items);
             selector->setSelectedIndex(-1);

@@ -26,10 +26,10 @@ protected:
         ASSERT_NE(driver, nullptr);
     }
 
-    std::string file(const std::string& name, const test::WavSpec& spec,
+    std::string file(const std::string& name, const test::WavLayout& layout,
                      const std::vector<float>& samples) {
         const std::string path = dir.filePath(QString::fromStdString(name)).toStdString();
-        EXPECT_TRUE(test::writeWav(path, spec, samples));
+        EXPECT_TRUE(test::writeWav(path, layout, samples));
         return path;
     }
 

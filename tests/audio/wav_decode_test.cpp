@@ -27,7 +27,7 @@ TEST(WavDecode, FormatsLoadWithTheirOwnRateAndChannels) {
     QTemporaryDir dir;
     struct Case {
         const char* name;
-        test::WavSpec spec;
+        test::WavLayout layout;
         int channelsOut;
     };
     const Case cases[] = {
@@ -42,15 +42,15 @@ TEST(WavDecode, FormatsLoadWithTheirOwnRateAndChannels) {
     };
     for (const Case& c : cases) {
         const std::string path = dir.filePath(c.name).toStdString();
-        ASSERT_TRUE(
-            test::writeWav(path, c.spec, test::sine(2000, 440, c.spec.rate, c.spec.channels, 0.5)))
+        ASSERT_TRUE(test::writeWav(path, c.layout,
+                                   test::sine(2000, 440, c.layout.rate, c.layout.channels, 0.5)))
             << c.name;
         auto data = DecodeWavFile(path);
-        EXPECT_EQ(data->sampleRate, c.spec.rate) << c.name;
+        EXPECT_EQ(data->sampleRate, c.layout.rate) << c.name;
         EXPECT_EQ(data->channels, c.channelsOut) << c.name;
         EXPECT_GE(data->frames, 1900) << c.name;
-        EXPECT_EQ(data->format.samplesPerSec, c.spec.rate) << c.name;
-        EXPECT_EQ(data->format.channels, c.spec.channels) << c.name;
+        EXPECT_EQ(data->format.samplesPerSec, c.layout.rate) << c.name;
+        EXPECT_EQ(data->format.channels, c.layout.channels) << c.name;
         float peak = 0;
         for (float v : data->samples) peak = std::max(peak, std::fabs(v));
         EXPECT_NEAR(peak, 0.5, 0.05) << c.name;

@@ -36,7 +36,7 @@ private:
 
 QString writeSample(const QString& dir) {
     const QString path = QDir(dir).filePath("hit.wav");
-    EXPECT_TRUE(writeWav(path.toStdString(), WavSpec{44100, 1}, sine(4410, 440, 44100, 1)));
+    EXPECT_TRUE(writeWav(path.toStdString(), WavLayout{44100, 1}, sine(4410, 440, 44100, 1)));
     return path;
 }
 

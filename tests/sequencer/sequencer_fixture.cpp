@@ -13,7 +13,7 @@ QString writeRampWav(const QString& dir, const QString& name, int rate, int fram
     std::vector<float> ramp(static_cast<size_t>(frames));
     for (int k = 0; k < frames; ++k) ramp[k] = 0.9f * static_cast<float>(k) / frames;
     const QString path = QDir(dir).filePath(name);
-    EXPECT_TRUE(writeWav(path.toStdString(), WavSpec{rate, 1}, ramp));
+    EXPECT_TRUE(writeWav(path.toStdString(), WavLayout{rate, 1}, ramp));
     return path;
 }
 

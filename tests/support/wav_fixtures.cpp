@@ -11,11 +11,11 @@
 
 namespace zb::test {
 
-bool writeWav(const std::string& path, const WavSpec& spec, const std::vector<float>& samples) {
+bool writeWav(const std::string& path, const WavLayout& layout, const std::vector<float>& samples) {
     SF_INFO info{};
-    info.samplerate = spec.rate;
-    info.channels = spec.channels;
-    info.format = spec.format;
+    info.samplerate = layout.rate;
+    info.channels = layout.channels;
+    info.format = layout.format;
     // By descriptor: libsndfile refuses paths longer than 1 KiB, and tests use longer ones.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
@@ -23,7 +23,7 @@ bool writeWav(const std::string& path, const WavSpec& spec, const std::vector<fl
     SNDFILE* f = sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE);
     if (!f)
         return false;
-    const sf_count_t frames = static_cast<sf_count_t>(samples.size()) / spec.channels;
+    const sf_count_t frames = static_cast<sf_count_t>(samples.size()) / layout.channels;
     const bool ok = sf_writef_float(f, samples.data(), frames) == frames;
     sf_close(f);
     return ok;

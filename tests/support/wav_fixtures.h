@@ -11,14 +11,14 @@
 
 namespace zb::test {
 
-struct WavSpec {
+struct WavLayout {
     int rate = 44100;
     int channels = 1;
     int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
 };
 
 // Writes interleaved float samples (-1..1); returns false when libsndfile refuses.
-bool writeWav(const std::string& path, const WavSpec& spec, const std::vector<float>& samples);
+bool writeWav(const std::string& path, const WavLayout& layout, const std::vector<float>& samples);
 
 // A sine of `frames` frames at `hz` and amplitude `amp`, the same on every channel.
 std::vector<float> sine(int64_t frames, double hz, int rate, int channels, double amp = 0.5);
