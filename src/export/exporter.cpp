@@ -263,13 +263,12 @@ void Exporter::noteTakeStart() {
     const int64_t frame = form_.timRec->stepFrame();
     if (frame < 0)
         return;
-    // The recording starts now; this step's sound reaches it once the output has played up
-    // to the step's frame, through the output's latency and the input's.
+    // The recording starts now; this step's sound reaches the input once the output has
+    // played up to the step's frame and through its own latency (the input's is added at
+    // the end, in frames of the take).
     audio::SoundDevice& device = *form_.soundDevice;
-    const double toOutput = device.engine().outputRate() / static_cast<double>(kTakeRate);
     takeStartFrame_ = frame;
-    takeLeadIn_ = frame - device.engine().framesRendered() + device.driver().latencyFrames() +
-                  std::llround(capture_->inputLatencyFrames() * toOutput);
+    takeLeadIn_ = frame - device.engine().framesRendered() + device.driver().latencyFrames();
 }
 
 void Exporter::keepTakeSpan() {
@@ -280,7 +279,7 @@ void Exporter::keepTakeSpan() {
     }
     // Output frames to frames of the take, which is always recorded at 44100 Hz.
     const double toTake = kTakeRate / static_cast<double>(form_.soundDevice->engine().outputRate());
-    capture_->keepSpan(std::llround(takeLeadIn_ * toTake),
+    capture_->keepSpan(std::llround(takeLeadIn_ * toTake) + capture_->inputLatencyFrames(),
                        std::llround((end - takeStartFrame_) * toTake));
     takeStartFrame_ = -1;
 }

@@ -72,8 +72,9 @@ private:
     // the capture device stays open and holds it until the save step writes it.
     bool takeInMemory_ = false;
     // With the step clock on the output's frames: the frame of the take's first step, and
-    // how many output frames of sound were still on their way when the recording started
-    // (what the take leaves out at its start). takeStartFrame_ < 0: keep the whole recording.
+    // how many output frames of sound were still on their way out when the recording started
+    // (what the take leaves out at its start, with the input's latency). takeStartFrame_ < 0:
+    // keep the whole recording.
     int64_t takeStartFrame_ = -1;
     int64_t takeLeadIn_ = 0;
 };
