@@ -258,7 +258,7 @@ void Exporter::endOfTake() {
 
 void Exporter::noteTakeStart() {
     takeStartFrame_ = -1;
-    if (!form_.soundDevice || !capture_ || captureResult_ != capture::kOk)
+    if (!form_.soundDevice || captureResult_ != capture::kOk)
         return;
     const int64_t frame = form_.timRec->stepFrame();
     if (frame < 0)
@@ -273,7 +273,7 @@ void Exporter::noteTakeStart() {
 
 void Exporter::keepTakeSpan() {
     const int64_t end = form_.timRec->stepFrame();
-    if (takeStartFrame_ < 0 || end <= takeStartFrame_ || !capture_ || !form_.soundDevice) {
+    if (takeStartFrame_ < 0 || end <= takeStartFrame_ || !form_.soundDevice) {
         takeStartFrame_ = -1;
         return;
     }
