@@ -21,6 +21,7 @@
 #include "sequencer/sequencer.h"
 #include "shell/form1.h"
 #include "support/e2e_support.h"
+#include "support/form_fixture.h"
 #include "support/scripted_dialogs.h"
 #include "support/wav_fixtures.h"
 
@@ -33,8 +34,8 @@ TEST(ExportE2e, ExportRecordsTheLoopThroughTheSoundServerAndSavesIt) {
                         "(scripts/test.sh starts Xvfb)";
     }
     // Before anything that makes a plain core application (the pactl check does).
-    ASSERT_TRUE(ensureWidgetApplication()) << "a non-widget application exists already; run this "
-                                              "test in a process of its own";
+    ASSERT_TRUE(ensureApp("xcb")) << "a non-widget application exists already; run this "
+                                     "test in a process of its own";
     if (!pulseServerReachable()) {
         GTEST_SKIP() << "no PulseAudio server answers `pactl info` "
                         "(scripts/test.sh starts one with a null sink)";

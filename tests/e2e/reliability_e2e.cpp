@@ -31,6 +31,7 @@
 #include "sequencer/sequencer.h"
 #include "shell/form1.h"
 #include "support/e2e_support.h"
+#include "support/form_fixture.h"
 #include "support/scripted_dialogs.h"
 #include "support/wav_fixtures.h"
 
@@ -173,7 +174,7 @@ public:
             skip = "DISPLAY is not set (scripts/test.sh starts Xvfb)";
             return;
         }
-        if (!ensureWidgetApplication()) {
+        if (!ensureApp("xcb")) {
             skip = "a non-widget application exists already";
             return;
         }

@@ -3,7 +3,6 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
-#include <QApplication>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -15,18 +14,6 @@ namespace zb::test {
 
 void endWithTestProgram(QProcess& process) {
     process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-}
-
-bool ensureWidgetApplication() {
-    if (QCoreApplication::instance() != nullptr)
-        return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
-    static int argc = 1;
-    static char name[] = "zembrola-e2e";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);  // lives as long as the test program
-    return true;
 }
 
 ScopedEnv::ScopedEnv(const char* name, const QByteArray& value)

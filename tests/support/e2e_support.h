@@ -20,12 +20,6 @@ void ensureCoreApplication();
 // server or program a test started must never outlive it.
 void endWithTestProgram(QProcess& process);
 
-// Creates a QApplication on the real display (xcb unless QT_QPA_PLATFORM says otherwise)
-// for tests that show the real window in-process. False when a plain core application
-// exists already: each ctest case runs in a process of its own, but a test run by hand
-// must come before the tests that make one.
-bool ensureWidgetApplication();
-
 // Sets an environment variable for the scope's lifetime, then restores it.
 class ScopedEnv {
 public:

@@ -11,17 +11,16 @@
 
 namespace zb::test {
 
-QApplication& ensureApp() {
-    static QApplication* app = [] {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "zembrola_test";
-        static char* argv[] = {name, nullptr};
-        // Lives until the test program ends; widgets of any test may still refer to it.
-        return new QApplication(argc, argv);
-    }();
-    return *app;
+QApplication* ensureApp(const char* platform) {
+    if (QCoreApplication* existing = QCoreApplication::instance())
+        return qobject_cast<QApplication*>(existing);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", platform);
+    static int argc = 1;
+    static char name[] = "zembrola_test";
+    static char* argv[] = {name, nullptr};
+    // Lives until the test program ends; widgets of any test may still refer to it.
+    return new QApplication(argc, argv);
 }
 
 void pumpEvents() {

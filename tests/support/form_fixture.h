@@ -30,9 +30,11 @@
 
 namespace zb::test {
 
-// The one QApplication of the test program, made on first use (offscreen unless
-// QT_QPA_PLATFORM says otherwise).
-QApplication& ensureApp();
+// The one QApplication of the test program, made on first use on QT_QPA_PLATFORM or else
+// on `platform` (end-to-end tests ask for the real display, "xcb"). Null when the program
+// made a plain core application first: each ctest case runs in a process of its own, but a
+// test program run by hand must run its window tests before the ones that make one.
+QApplication* ensureApp(const char* platform = "offscreen");
 
 // Runs posted events (deferred commits, single-shot timers, deleteLater) until none is left.
 void pumpEvents();
