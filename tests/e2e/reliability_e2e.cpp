@@ -125,21 +125,6 @@ int countMessages(const ScriptedDialogs& dialogs, const QString& text) {
     return n;
 }
 
-struct WavInfo {
-    bool ok = false;
-    SF_INFO info{};
-};
-
-WavInfo readWavInfo(const QString& path) {
-    WavInfo w;
-    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &w.info);
-    if (f != nullptr) {
-        w.ok = true;
-        sf_close(f);
-    }
-    return w;
-}
-
 // Lowers the soft file-size limit for the scope's lifetime, the way a full disk or a
 // quota makes writes fail. The program ignores SIGXFSZ (main.cpp); so does this process.
 class FileSizeLimit {
@@ -339,7 +324,7 @@ TEST(ReliabilityE2e, AnExportCutOffFromTheSoundServerEndsKeepsItsTakeAndTheGuard
     const QString take = form.exporter().takePath;
     ASSERT_FALSE(take.isEmpty());
     // What was recorded before the server went away is a readable take.
-    const WavInfo info = readWavInfo(take);
+    const test::WavRead info = test::readWav(take);
     ASSERT_TRUE(info.ok) << "no readable take at " << take.toStdString();
     EXPECT_EQ(info.info.channels, 2);
     EXPECT_GT(info.info.frames, 0);
@@ -355,7 +340,7 @@ TEST(ReliabilityE2e, AnExportCutOffFromTheSoundServerEndsKeepsItsTakeAndTheGuard
     form.close();
     EXPECT_TRUE(form.unloaded());
     EXPECT_TRUE(form.exporter().takeSaved);
-    EXPECT_TRUE(readWavInfo(w.savedPath("cut short.Wav")).ok);
+    EXPECT_TRUE(test::readWav(w.savedPath("cut short.Wav")).ok);
     EXPECT_FALSE(QFile::exists(take));
 }
 
@@ -374,7 +359,7 @@ TEST(ReliabilityE2e, ATakeFolderThatCannotBeWrittenSendsTheTakeToTheTemporaryFol
     ASSERT_TRUE(w.exportTake(QString()));  // the save dialog is cancelled
     const QString take = form.exporter().takePath;
     EXPECT_TRUE(take.startsWith(QDir::tempPath() + "/zembrola-takes/")) << take.toStdString();
-    ASSERT_TRUE(readWavInfo(take).ok) << "the take was lost";
+    ASSERT_TRUE(test::readWav(take).ok) << "the take was lost";
     // The user was told where it went.
     bool told = false;
     for (const MessageRecord& m : w.dialogs.messages)
@@ -386,7 +371,7 @@ TEST(ReliabilityE2e, ATakeFolderThatCannotBeWrittenSendsTheTakeToTheTemporaryFol
     w.dialogs.saveAnswers.push_back(w.savedPath("from temp"));
     form.exporter().cmdSave_Click();
     EXPECT_TRUE(form.exporter().takeSaved);
-    EXPECT_TRUE(readWavInfo(w.savedPath("from temp.Wav")).ok);
+    EXPECT_TRUE(test::readWav(w.savedPath("from temp.Wav")).ok);
     EXPECT_FALSE(QFile::exists(take));
 }
 
@@ -427,7 +412,7 @@ TEST(ReliabilityE2e, AFullDiskWhileTheTakeIsWrittenKeepsItInMemoryUntilItIsSaved
     w.dialogs.saveAnswers.push_back(w.savedPath("after"));
     form.exporter().cmdSave_Click();
     EXPECT_TRUE(form.exporter().takeSaved);
-    const WavInfo saved = readWavInfo(w.savedPath("after.Wav"));
+    const test::WavRead saved = test::readWav(w.savedPath("after.Wav"));
     ASSERT_TRUE(saved.ok);
     EXPECT_GT(saved.info.frames, 44100 / 2);
 }
