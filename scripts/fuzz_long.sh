@@ -21,12 +21,9 @@ targets=("$@")
 ((${#targets[@]} > 0)) || targets=(fuzz_wav_load fuzz_typed_numbers fuzz_capture_commands)
 
 if [[ ! -x "$build_dir/fuzz/fuzz_wav_load" ]]; then
-    zb_build "$build_dir" RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-        -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" -DCMAKE_CXX_FLAGS="-fno-sanitize-recover=undefined" \
-        -DZEMBROLA_SANITIZE="address;undefined" -DZEMBROLA_FUZZ=ON
+    zb_build "$build_dir" RelWithDebInfo "${ZB_CLANG_FLAGS[@]}" "${ZB_ASAN_FUZZ_FLAGS[@]}"
 fi
-export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
-export ASAN_OPTIONS="detect_leaks=1"
+zb_sanitizer_env
 
 seeds="$build_dir/fuzz/seeds"
 "$build_dir/fuzz/make_fuzz_corpus" "$seeds"

@@ -29,7 +29,6 @@ tsan_dir="${ZB_TSAN_BUILD_DIR:-$ZB_ROOT/build-rel-tsan}"
 fuzz_seconds="${ZB_FUZZ_SECONDS:-30}"
 soak_passes="${ZB_SOAK_PASSES:-100}"
 only="${ZB_SAN_ONLY:-}"
-supp="$here/sanitizers"
 started=$SECONDS
 failures=()
 
@@ -51,20 +50,8 @@ if [[ $EUID -eq 0 ]]; then
     export QTWEBENGINE_DISABLE_SANITIZER_SANDBOX=1 QTWEBENGINE_DISABLE_SANDBOX=1
 fi
 
-# Findings must fail: UBSan is compiled without recovery, and every sanitizer stops the
-# process with a non-zero status at its first report.
-common_flags=(
-    -DCMAKE_CXX_COMPILER=clang++
-    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g"
-    -DZEMBROLA_TESTS=ON -DZEMBROLA_BENCH=ON
-)
-export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1:suppressions=$supp/ubsan.supp"
-export ASAN_OPTIONS="suppressions=$supp/asan.supp:detect_leaks=1:detect_stack_use_after_return=1:check_initialization_order=1:abort_on_error=0"
-export LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0"
-# Qt, GLib, PulseAudio and RtAudio are not built with TSan: their own locks (Qt's futexes)
-# are invisible to it, so memory they hand between their threads looks racy. Accesses from
-# those modules are left out; this project's code stays fully checked.
-export TSAN_OPTIONS="suppressions=$supp/tsan.supp:halt_on_error=1:second_deadlock_stack=1:report_signal_unsafe=0:ignore_noninstrumented_modules=1"
+common_flags=("${ZB_CLANG_FLAGS[@]}" -DZEMBROLA_TESTS=ON -DZEMBROLA_BENCH=ON)
+zb_sanitizer_env
 
 build() {
     local dir="$1"
@@ -109,8 +96,7 @@ run_suite() {
 if [[ -z "$only" || "$only" == asan || "$only" == fuzz ]]; then
     if [[ "$only" != fuzz ]]; then
         echo "== ASan + UBSan build (with the fuzz targets) in $asan_dir"
-        build "$asan_dir" -DZEMBROLA_SANITIZE="address;undefined" -DZEMBROLA_FUZZ=ON \
-            -DCMAKE_CXX_FLAGS="-fno-sanitize-recover=undefined"
+        build "$asan_dir" "${ZB_ASAN_FUZZ_FLAGS[@]}"
         echo "== Unit and end-to-end tests under ASan + UBSan + LSan"
         # The web page window runs Chromium inside the test process; Chromium is not built
         # for the sanitizers, so its tests stay out here (they run in the plain suite).
