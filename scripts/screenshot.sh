@@ -30,13 +30,8 @@ start_virtual_display
 start_null_sink
 
 # The program registers its document type at start; keep that out of the user's home.
-export HOME="$ZB_SESSION_DIR/home"
-export XDG_DATA_HOME="$HOME/.local/share" XDG_CONFIG_HOME="$HOME/.config"
-mkdir -p "$XDG_DATA_HOME" "$XDG_CONFIG_HOME"
+use_private_home "$ZB_SESSION_DIR/home"
 ensure_runtime_dir
-if [[ $EUID -eq 0 ]]; then
-    export QTWEBENGINE_DISABLE_SANDBOX=1
-fi
 
 "$program" >"$ZB_SESSION_DIR/zembrola.log" 2>&1 &
 app_pid=$!

@@ -31,21 +31,13 @@ start_null_sink
 
 # The tests and the programs they start keep their files in the private session dir,
 # never in the user's home.
-home="$ZB_SESSION_DIR/home"
-mkdir -p "$home" "$home/.local/share" "$home/.config" "$home/.cache" "$home/runtime"
-chmod 700 "$home/runtime"
-export HOME="$home"
-export XDG_DATA_HOME="$home/.local/share"
-export XDG_CONFIG_HOME="$home/.config"
-export XDG_CACHE_HOME="$home/.cache"
-export XDG_RUNTIME_DIR="$home/runtime"
+use_private_home "$ZB_SESSION_DIR/home"
+mkdir -p "$HOME/runtime"
+chmod 700 "$HOME/runtime"
+export XDG_RUNTIME_DIR="$HOME/runtime"
 export TMPDIR="$ZB_SESSION_DIR"
 # The programs under test must not refresh the real desktop databases.
 export ZEMBROLA_NO_DESKTOP_REFRESH=1
-if [[ $EUID -eq 0 ]]; then
-    # The web engine's sandbox refuses to run as root.
-    export QTWEBENGINE_DISABLE_SANDBOX=1
-fi
 
 echo "== Running the tests"
 set +e

@@ -23,6 +23,7 @@ set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source "$here/lib/build.sh"
+source "$here/lib/session.sh"
 
 asan_dir="${ZB_ASAN_BUILD_DIR:-$ZB_ROOT/build-rel-asan}"
 tsan_dir="${ZB_TSAN_BUILD_DIR:-$ZB_ROOT/build-rel-tsan}"
@@ -41,10 +42,7 @@ fi
 scratch="$(mktemp -d "${TMPDIR:-/tmp}/zembrola-san.XXXXXX")"
 trap 'rm -rf "$scratch"' EXIT
 if [[ -z "${XDG_DATA_HOME:-}" || "${HOME:-/root}" == "/root" ]]; then
-    mkdir -p "$scratch/home/.local/share" "$scratch/home/.config" "$scratch/home/.cache"
-    export HOME="$scratch/home"
-    export XDG_DATA_HOME="$HOME/.local/share" XDG_CONFIG_HOME="$HOME/.config"
-    export XDG_CACHE_HOME="$HOME/.cache"
+    use_private_home "$scratch/home"
 fi
 if [[ $EUID -eq 0 ]]; then
     export QTWEBENGINE_DISABLE_SANITIZER_SANDBOX=1 QTWEBENGINE_DISABLE_SANDBOX=1

@@ -10,6 +10,7 @@
 #   stop_all                stops what was started here and removes the private dir
 #   sound_server_reachable  true when a PulseAudio / PipeWire server answers
 #   ensure_runtime_dir      gives XDG_RUNTIME_DIR a private value when none is set
+#   use_private_home DIR    points HOME and the XDG folders below DIR
 
 ZB_SESSION_DIR="${ZB_SESSION_DIR:-}"
 ZB_XVFB_PID=""
@@ -45,6 +46,19 @@ ensure_runtime_dir() {
         mkdir -p "$ZB_SESSION_DIR/runtime"
         chmod 700 "$ZB_SESSION_DIR/runtime"
         export XDG_RUNTIME_DIR="$ZB_SESSION_DIR/runtime"
+    fi
+}
+
+# Points HOME and the XDG data, config and cache folders at a private home in $1 (created),
+# so that programs and tests never touch the user's own. As root the web engine's sandbox
+# is switched off: it refuses to run as root.
+use_private_home() {
+    local home="$1"
+    mkdir -p "$home/.local/share" "$home/.config" "$home/.cache"
+    export HOME="$home" XDG_DATA_HOME="$home/.local/share" XDG_CONFIG_HOME="$home/.config"
+    export XDG_CACHE_HOME="$home/.cache"
+    if [[ $EUID -eq 0 ]]; then
+        export QTWEBENGINE_DISABLE_SANDBOX=1
     fi
 }
 
