@@ -34,10 +34,11 @@ for target in "${targets[@]}"; do
     corpus="$build_dir/fuzz/corpus/$target"
     mkdir -p "$corpus"
     echo "== $target for $seconds s; corpus $corpus"
-    "$build_dir/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 \
+    # With -jobs, libFuzzer writes its logs (fuzz-N.log) into the current folder.
+    (cd "$build_dir/fuzz" && "./$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 \
         -jobs="${ZB_FUZZ_JOBS:-1}" -workers="${ZB_FUZZ_JOBS:-1}" -print_final_stats=1 \
         -artifact_prefix="$build_dir/fuzz/artifacts/$target-" \
-        "$corpus" "$seeds/${seed_of[$target]}" || status=1
+        "$corpus" "$seeds/${seed_of[$target]}") || status=1
     echo "   corpus now holds $(find "$corpus" -type f | wc -l) inputs"
 done
 ls -l "$build_dir/fuzz/artifacts"
