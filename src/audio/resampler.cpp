@@ -71,9 +71,26 @@ const SincKernel& Resampler::forStep(double step) const {
 
 namespace {
 
-inline __attribute__((always_inline)) void readOne(const SincKernel& kernel, const float* left,
-                                                   const float* right, double pos, float& outLeft,
-                                                   float& outRight) {
+// Eight lanes: one AVX register, or two SSE registers in the baseline build. The read
+// position moves by single frames, so loads go through an unaligned alias of the type.
+typedef float Lanes8 __attribute__((vector_size(32)));
+typedef float UnalignedLanes8 __attribute__((vector_size(32), aligned(4), may_alias));
+typedef float Lanes4 __attribute__((vector_size(16)));
+
+// The helpers below pass vectors by value; they are always inlined, so the calling
+// convention for AVX arguments that GCC warns about never applies.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+
+inline const UnalignedLanes8& lanesAt(const float* p) {
+    return *reinterpret_cast<const UnalignedLanes8*>(p);
+}
+
+// The kernel's products at `pos`, left and right, still spread over eight lanes each.
+inline __attribute__((always_inline)) void products(const SincKernel& kernel, const float* left,
+                                                    const float* right, double pos, Lanes8& accL,
+                                                    Lanes8& accR) {
     const int taps = kernel.taps();
     const double whole = std::floor(pos);
     const int64_t first = static_cast<int64_t>(whole) - taps / 2 + 1;
@@ -82,19 +99,53 @@ inline __attribute__((always_inline)) void readOne(const SincKernel& kernel, con
     kernel.rowsAt(static_cast<float>(pos - whole), row, delta, mix);
     const float* l = left + first;
     const float* r = right + first;
-    // Eight independent partial sums per channel so the compiler keeps them in vector lanes.
-    float accL[8] = {}, accR[8] = {};
+    accL = Lanes8{};
+    accR = Lanes8{};
     for (int k = 0; k < taps; k += 8) {
-        for (int j = 0; j < 8; ++j) {
-            const float h = row[k + j] + mix * delta[k + j];
-            accL[j] += l[k + j] * h;
-            accR[j] += r[k + j] * h;
-        }
+        const Lanes8 h = lanesAt(row + k) + mix * lanesAt(delta + k);
+        accL += lanesAt(l + k) * h;
+        accR += lanesAt(r + k) * h;
     }
-    outLeft =
-        ((accL[0] + accL[1]) + (accL[2] + accL[3])) + ((accL[4] + accL[5]) + (accL[6] + accL[7]));
-    outRight =
-        ((accR[0] + accR[1]) + (accR[2] + accR[3])) + ((accR[4] + accR[5]) + (accR[6] + accR[7]));
+}
+
+// Pairwise sums of neighbouring lanes of a and b, as a horizontal add does per 128-bit half.
+inline __attribute__((always_inline)) Lanes8 pairSums(Lanes8 a, Lanes8 b) {
+    return __builtin_shufflevector(a, b, 0, 2, 8, 10, 4, 6, 12, 14) +
+           __builtin_shufflevector(a, b, 1, 3, 9, 11, 5, 7, 13, 15);
+}
+
+inline __attribute__((always_inline)) void readOne(const SincKernel& kernel, const float* left,
+                                                   const float* right, double pos, float& outLeft,
+                                                   float& outRight) {
+    Lanes8 accL, accR;
+    products(kernel, left, right, pos, accL, accR);
+    // Both sums reduced together: lanes stay in registers instead of going one by one.
+    const Lanes8 halves = __builtin_shufflevector(accL, accR, 0, 1, 2, 3, 8, 9, 10, 11) +
+                          __builtin_shufflevector(accL, accR, 4, 5, 6, 7, 12, 13, 14, 15);
+    const Lanes4 quarters = __builtin_shufflevector(halves, halves, 0, 1, 4, 5) +
+                            __builtin_shufflevector(halves, halves, 2, 3, 6, 7);
+    outLeft = quarters[0] + quarters[1];
+    outRight = quarters[2] + quarters[3];
+}
+
+// Four output frames at pos, pos + step, ...: their eight sums come out of one shared
+// reduction as left, right, left, right, ... ready to add to the interleaved output.
+inline __attribute__((always_inline)) Lanes8 readFour(const SincKernel& kernel, const float* left,
+                                                      const float* right, double pos, double step) {
+    Lanes8 a0, a1, a2, a3, a4, a5, a6, a7;
+    products(kernel, left, right, pos, a0, a1);
+    pos += step;
+    products(kernel, left, right, pos, a2, a3);
+    pos += step;
+    products(kernel, left, right, pos, a4, a5);
+    pos += step;
+    products(kernel, left, right, pos, a6, a7);
+    const Lanes8 low = pairSums(pairSums(a0, a1), pairSums(a2, a3));
+    const Lanes8 high = pairSums(pairSums(a4, a5), pairSums(a6, a7));
+    // low holds the sums of a0..a3 over lanes 0-3 in its first half and over lanes 4-7 in
+    // its second; high the same for a4..a7.
+    return __builtin_shufflevector(low, high, 0, 1, 2, 3, 8, 9, 10, 11) +
+           __builtin_shufflevector(low, high, 4, 5, 6, 7, 12, 13, 14, 15);
 }
 
 }  // namespace
@@ -118,6 +169,17 @@ __attribute__((target_clones("arch=x86-64-v3", "default"))) uint32_t MixBandLimi
         }
         pos = static_cast<double>(i);
         return f;
+    }
+    // Four frames at a time while all four lie before the end; the same positions as one by
+    // one, since each is the previous one plus the step.
+    const Lanes8 gains = {gainL, gainR, gainL, gainR, gainL, gainR, gainL, gainR};
+    for (; f + 4 <= frames && pos + 3 * step < last; f += 4) {
+        const Lanes8 sums = readFour(kernel, left, right, pos, step);
+        *reinterpret_cast<UnalignedLanes8*>(out + 2 * f) += sums * gains;
+        pos += step;
+        pos += step;
+        pos += step;
+        pos += step;
     }
     for (; f < frames && pos < last; ++f) {
         float l, r;

@@ -1,11 +1,14 @@
 // The band-limited interpolator: tones inside the band pass at their level, tones that a
 // rate change pushes above the output's Nyquist frequency do not fold back.
+#include "audio/resampler.h"
+
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
 #include <cmath>
 
 #include "audio/audio_system.h"
+#include "audio/engine.h"
 #include "audio/sound.h"
 #include "support/wav_fixtures.h"
 
@@ -71,6 +74,51 @@ TEST(Resampler, OwnRateReproducesTheSampleExactly) {
     b->Play(0);
     const auto out = system.driver()->render(5000);
     for (size_t i = 0; i < out.size(); ++i) ASSERT_FLOAT_EQ(out[i], tone[i]) << i;
+}
+
+// The mixer works through runs of frames in groups with one shared reduction; every frame
+// must still be the one read on its own at its position, in its channel, up to the sample's
+// end, whatever the step and however the run splits into groups.
+TEST(Resampler, MixingARunMatchesReadingEachFrameAlone) {
+    SampleData data;
+    data.channels = 2;
+    data.allocate(203);
+    uint32_t x = 7;
+    for (int64_t i = 0; i < data.frames; ++i) {
+        x = x * 1664525u + 1013904223u;
+        data.channel(0)[i] = static_cast<float>(static_cast<int32_t>(x)) / 4294967296.0f;
+        data.channel(1)[i] = 0.25f * std::sin(0.3f * static_cast<float>(i));
+    }
+    const Resampler resampler;
+    for (double step : {0.4535, 1.0113, 1.1338, 2.2, 3.5}) {
+        for (double start : {0.0, 0.37, 150.5}) {
+            const SincKernel& kernel = resampler.forStep(step);
+            const uint32_t frames = 67;  // not a whole number of groups
+            std::vector<float> mixed(2 * frames, 0.5f);
+            double pos = start;
+            const uint32_t done =
+                MixBandLimited(kernel, data.channel(0), data.channel(1), data.frames, pos, step,
+                               0.8f, -0.3f, mixed.data(), frames);
+            double expectPos = start;
+            uint32_t expectDone = 0;
+            for (; expectDone < frames && expectPos < double(data.frames); ++expectDone) {
+                float l, r;
+                ReadBandLimited(kernel, data.channel(0), data.channel(1), expectPos, l, r);
+                const std::string where = "step " + std::to_string(step) + " from " +
+                                          std::to_string(start) + " frame " +
+                                          std::to_string(expectDone);
+                ASSERT_NEAR(mixed[2 * expectDone], 0.5f + 0.8f * l, 1e-5) << where;
+                ASSERT_NEAR(mixed[2 * expectDone + 1], 0.5f - 0.3f * r, 1e-5) << where;
+                expectPos += step;
+            }
+            EXPECT_EQ(done, expectDone) << step;
+            EXPECT_EQ(pos, expectPos) << step;
+            for (uint32_t f = done; f < frames; ++f) {
+                EXPECT_EQ(mixed[2 * f], 0.5f);  // past the end nothing is added
+                EXPECT_EQ(mixed[2 * f + 1], 0.5f);
+            }
+        }
+    }
 }
 
 }  // namespace
