@@ -241,15 +241,35 @@ struct OutputRate {
     QElapsedTimer wall;
 };
 
+// The output thread's wake-ups over one measurement: gaps longer than the queued sound
+// (drop-outs: silence played, later notes late by the gap) and the longest gap.
+class OutputGaps {
+public:
+    explicit OutputGaps(zb::audio::OutputDriver& driver) : watch_(driver.wakeups()) {
+        if (watch_) {
+            over0_ = watch_->overBudget();
+            watch_->reset();
+        }
+    }
+    uint64_t dropOuts() const { return watch_ ? watch_->overBudget() - over0_ : 0; }
+    double longestMs() const { return watch_ ? watch_->longestMs() : 0.0; }
+
+private:
+    zb::audio::WakeupWatch* watch_;
+    uint64_t over0_ = 0;
+};
+
 void printTiming(const char* what, int tempo, uint64_t late, const Lateness& l, int64_t lookahead,
-                 double outputRate) {
+                 double outputRate, const OutputGaps& gaps) {
     std::printf(
         "onsets: %s, %d bpm: late batches %llu of %d steps (goal 0); step events ran up "
         "to %.1f ms after their due time (the look-ahead is %.1f ms); the output ran "
-        "%.0f frames per wall second%s\n",
+        "%.0f frames per wall second; output thread: %llu wake-ups later than its queued "
+        "sound, longest gap %.1f ms%s\n",
         what, tempo, static_cast<unsigned long long>(late), l.events,
         l.maxFrames == INT64_MIN ? 0.0 : ms(static_cast<double>(l.maxFrames)),
         ms(static_cast<double>(lookahead)), outputRate,
+        static_cast<unsigned long long>(gaps.dropOuts()), gaps.longestMs(),
         l.unslaved ? "; some events carried no frame (wall clock)" : "");
 }
 
@@ -346,6 +366,7 @@ int main(int argc, char** argv) {
         uint64_t late0 = engine.lateBatches();
         recLate.reset();
         OutputRate exportRate(engine);
+        OutputGaps exportGaps(form.soundDevice->driver());
         form.cmdStartRecord->click();
         if (!form.exporter().exporting()) {
             std::fprintf(stderr, "onsets: the export did not start\n");
@@ -364,7 +385,7 @@ int main(int argc, char** argv) {
         } else {
             const std::vector<int64_t> on = zb::bench::findOnsets(take, 1, kLoud, kQuietGap);
             printFigures("export", tempo, stepMs, measure(on, period), on.size(), 32);
-            printTiming("export", tempo, exportLate, recLate, lookahead, exportFps);
+            printTiming("export", tempo, exportLate, recLate, lookahead, exportFps, exportGaps);
             if (!on.empty()) {
                 // An exact loop: step 1's onset at the take's start (after one silent step on
                 // the first export after start-up) and 32 periods in all.
@@ -391,6 +412,7 @@ int main(int argc, char** argv) {
         late0 = engine.lateBatches();
         bpmLate.reset();
         OutputRate liveRate(engine);
+        OutputGaps liveGaps(form.soundDevice->driver());
         form.cmdPlay->click();
         if (!form.timBpm->isActive()) {
             std::fprintf(stderr, "onsets: playback did not start\n");
@@ -405,7 +427,7 @@ int main(int argc, char** argv) {
         const std::vector<int64_t> on =
             zb::bench::findOnsets(sink->recorded(), 1, kLoud, kQuietGap);
         printFigures("live", tempo, stepMs, measure(on, period), on.size(), bpmLate.events);
-        printTiming("live", tempo, liveLate, bpmLate, lookahead, liveFps);
+        printTiming("live", tempo, liveLate, bpmLate, lookahead, liveFps, liveGaps);
     }
     if (dialogs.messages)
         std::printf("onsets: note: %d message boxes came up\n", dialogs.messages);

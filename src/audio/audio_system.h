@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "audio/wakeup_watch.h"
+
 namespace zb::audio {
 
 class Engine;
@@ -29,6 +31,8 @@ public:
     virtual int64_t latencyFrames() const { return 0; }
     // Set once the device has failed (the sound server went away).
     virtual bool failed() const { return false; }
+    // The stream thread's wake-up gaps, for benchmarks; null when no thread feeds a device.
+    virtual WakeupWatch* wakeups() { return nullptr; }
 };
 
 class AudioSystem {
