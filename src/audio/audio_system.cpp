@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "audio/engine.h"
+#include "audio/realtime_threads.h"
 
 namespace zb::audio {
 
@@ -92,6 +93,7 @@ public:
         return failed_.load(std::memory_order_relaxed) ||
                outputErrors.load(std::memory_order_relaxed) != errorBase_;
     }
+    WakeupWatch* wakeups() override { return &wakeups_; }
     int64_t latencyFrames() const override {
         // RtAudio's PulseAudio back end reports 0. Then: the periods queued behind the one
         // being played, the sound still to come out once a frame has been rendered.
@@ -136,6 +138,12 @@ public:
                         void* user) {
         auto* self = static_cast<RtAudioDriver*>(user);
         auto* samples = static_cast<float*>(out);
+        self->wakeups_.tick();
+        if (!self->raised_) {
+            // Once, before the first period is heard: one system call, no lock.
+            self->raised_ = true;
+            RaiseCallingThread();
+        }
         // A failed stream is aborted (2) so that its thread waits instead of spinning; the
         // UI thread sees failed() and closes it.
         if (outputErrors.load(std::memory_order_relaxed) != self->errorBase_) {
@@ -157,6 +165,8 @@ public:
     std::atomic<Engine*> engine_{nullptr};
     std::atomic<bool> failed_{false};
     uint64_t errorBase_ = outputErrors.load(std::memory_order_relaxed);
+    WakeupWatch wakeups_;
+    bool raised_ = false;  // audio thread only
 };
 
 // Opens a stream on the API's default output device; null when the API has none.
@@ -180,6 +190,9 @@ std::unique_ptr<RtAudioDriver> openOn(RtAudio::Api api) {
         driver->rt_ = std::move(rt);
         driver->period_ = period;
         driver->rate_ = driver->rt_->getStreamSampleRate();
+        // The server holds at most the periods RtAudio asked for.
+        driver->wakeups_.setBudget(int64_t{period} * kPeriods * 1000000000 / driver->rate_);
+        RaiseSoundLibraryThreads();
         return driver;
     } catch (const RtAudioError&) {
         return nullptr;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "audio/realtime_threads.h"
+
 namespace zb::capture {
 
 InputStream::~InputStream() = default;
@@ -52,6 +54,7 @@ public:
                                static_cast<unsigned int>(sampleRate), &frames, &callback, this,
                                &options, &countErrors);
             period_ = frames;
+            audio::RaiseSoundLibraryThreads();
             return audio_->isStreamOpen();
         } catch (const std::exception&) {
             return false;

@@ -1,0 +1,22 @@
+// Real-time scheduling for the threads that carry sound. With the output's few milliseconds
+// of queued sound, a feeding thread that waits behind busy programs lets the device run dry:
+// silence is played and every later note comes late. Where the system allows it (root, or
+// a real-time limit for the user), these threads run first; elsewhere they keep the normal
+// policy and nothing else changes.
+#pragma once
+
+namespace zb::audio {
+
+// Above ordinary real-time work, below the kernel's own threads and the sound server's.
+constexpr int kSoundThreadPriority = 60;
+
+// Raises the calling thread. Audio thread, once at its start (one system call, no lock).
+// False when the system does not allow it.
+bool RaiseCallingThread() noexcept;
+
+// Raises the sound library's own threads in this process (PulseAudio's client main loops,
+// which move a stream's sound to and from the server). UI thread, after a stream is opened.
+// Returns how many were raised.
+int RaiseSoundLibraryThreads();
+
+}  // namespace zb::audio
