@@ -17,7 +17,9 @@
 // Figures per tempo: onset interval minus the ideal period (mean and max of the absolute
 // value), drift of the last onset from the first against the ideal, the engine's late
 // batches, how late the step events ran against their due time (the look-ahead is what
-// they may use), and where the export's take starts and ends.
+// they may use), the output thread's wake-ups that came later than the sound it had
+// queued (the device ran dry: silence, and every later onset late by the shortfall), and
+// where the export's take starts and ends.
 //
 // Usage: bench_onsets [steps] [--idle]
 //   steps   live steps per tempo (default 72, at least 64)
