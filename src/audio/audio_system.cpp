@@ -26,12 +26,12 @@ std::vector<float> OfflineDriver::render(int64_t frames) {
 }
 
 void OfflineDriver::render(float* interleaved, int64_t frames) {
-    if (!engine_) {
+    if (engine_ && engine_->hasUncommitted())
+        engine_->commit();
+    if (!engine_ || resting_) {
         std::fill(interleaved, interleaved + frames * 2, 0.0f);
         return;
     }
-    if (engine_->hasUncommitted())
-        engine_->commit();
     for (int64_t done = 0; done < frames; done += kOfflineBlock) {
         const int64_t n = std::min(kOfflineBlock, frames - done);
         engine_->process(interleaved + done * 2, static_cast<uint32_t>(n));
@@ -120,6 +120,34 @@ public:
             throw SoundError(kErrNoDriver, "the output stream did not start");
     }
 
+    void rest() override {
+        if (resting_ || failed())
+            return;
+        try {
+            // Only silence is queued after a quiet spell: dropping it loses nothing.
+            if (rt_->isStreamRunning())
+                rt_->abortStream();
+            resting_ = true;
+        } catch (const RtAudioError&) {
+            failed_.store(true);
+        }
+    }
+
+    bool wake() override {
+        if (!resting_)
+            return !failed();
+        resting_ = false;
+        wakeups_.reset();  // the rest is no drop-out
+        try {
+            rt_->startStream();
+        } catch (const RtAudioError&) {
+            failed_.store(true);
+        }
+        return !failed();
+    }
+
+    bool resting() const override { return resting_; }
+
     void stop() override {
         try {
             if (rt_->isStreamOpen()) {
@@ -166,7 +194,8 @@ public:
     std::atomic<bool> failed_{false};
     uint64_t errorBase_ = outputErrors.load(std::memory_order_relaxed);
     WakeupWatch wakeups_;
-    bool raised_ = false;  // audio thread only
+    bool raised_ = false;   // audio thread only
+    bool resting_ = false;  // UI thread only
 };
 
 // Opens a stream on the API's default output device; null when the API has none.

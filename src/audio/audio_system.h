@@ -33,6 +33,14 @@ public:
     virtual bool failed() const { return false; }
     // The stream thread's wake-up gaps, for benchmarks; null when no thread feeds a device.
     virtual WakeupWatch* wakeups() { return nullptr; }
+
+    // UI thread. While nothing sounds the output may rest: the device is no longer asked
+    // for frames, so its threads stop waking up, and the frame count stands still. wake()
+    // starts it again before anything is to be heard; false when the device refused (it
+    // has failed). A driver without a thread of its own never rests.
+    virtual void rest() {}
+    virtual bool wake() { return true; }
+    virtual bool resting() const { return false; }
 };
 
 class AudioSystem {
@@ -52,14 +60,23 @@ public:
     void start(Engine& engine) override { engine_ = &engine; }
     void stop() override { engine_ = nullptr; }
     bool realtime() const override { return false; }
+    // Resting, it renders silence and the frame count stands still, as a real device would.
+    void rest() override { resting_ = true; }
+    bool wake() override {
+        resting_ = false;
+        return true;
+    }
+    bool resting() const override { return resting_; }
 
-    // Commits what the UI thread queued, then renders `frames` stereo frames.
+    // Commits what the UI thread queued (which wakes a resting driver), then renders
+    // `frames` stereo frames.
     std::vector<float> render(int64_t frames);
     void render(float* interleaved, int64_t frames);
 
 private:
     int rate_;
     Engine* engine_ = nullptr;
+    bool resting_ = false;
 };
 
 class OfflineAudioSystem : public AudioSystem {

@@ -130,6 +130,8 @@ void Engine::setCommitScheduler(std::function<void()> scheduler) {
 void Engine::commit(int64_t targetFrame) {
     if (batch_.empty())
         return;
+    if (wake_)
+        wake_();
     Command begin{};
     begin.op = Op::Begin;
     begin.i64 = targetFrame;
@@ -317,7 +319,19 @@ void Engine::process(float* out, uint32_t frames) {
     }
     if (done < frames)
         mixAll(out + 2 * done, frames - done);
+    bool sounding = false;
+    for (int n = 0; n < kMaxVoices && !sounding; ++n)
+        sounding = voices_[n].playing || voices_[n].tailLeft > 0;
+    silentAfter_.store(sounding ? kSounding : appliedBatches_.load(std::memory_order_relaxed),
+                       std::memory_order_release);
     framesRendered_.store(base + frames, std::memory_order_release);
+}
+
+bool Engine::quiet() const {
+    // One value for both, so a batch applied in a block whose silence was published
+    // before it cannot pass for quiet.
+    return uncommitted_ == 0 && overflow_.empty() &&
+           silentAfter_.load(std::memory_order_acquire) == committedBatches_;
 }
 
 }  // namespace zb::audio

@@ -80,6 +80,12 @@ public:
     // owner can arrange a commit after the current event (the Qt shell posts one).
     void setCommitScheduler(std::function<void()> scheduler);
     bool hasUncommitted() const { return uncommitted_ > 0; }
+    // UI thread. Called by commit() before a batch goes to the audio thread, so that a
+    // resting output starts again first.
+    void setWakeHook(std::function<void()> wake) { wake_ = std::move(wake); }
+    // UI thread. True when nothing sounds and nothing waits: the last block rendered had no
+    // voice playing or fading, and every batch has been applied.
+    bool quiet() const;
 
     // UI thread. True once the voice has played to its end during the play with this
     // generation number.
@@ -135,9 +141,14 @@ private:
     uint32_t generations_ = 0;
     int uncommitted_ = 0;
     std::function<void()> scheduler_;
+    std::function<void()> wake_;
 
     // Published by the UI thread, read by the audio thread.
     std::atomic<uint64_t> publishedBatches_{0};
+    // Published by the audio thread after each block: the batches applied so far when the
+    // block ended in silence, kSounding when some voice played or faded in it.
+    static constexpr uint64_t kSounding = ~uint64_t{0};
+    std::atomic<uint64_t> silentAfter_{0};
     // Written by the audio thread.
     uint64_t consumedBatches_ = 0;
     std::unique_ptr<std::atomic<uint32_t>[]> finishedGeneration_;

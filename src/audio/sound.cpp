@@ -93,11 +93,29 @@ void SoundBuffer::applyGain() {
 // ---- SoundDevice ----
 
 SoundDevice::SoundDevice(std::shared_ptr<Engine> engine, std::unique_ptr<OutputDriver> driver)
-    : engine_(std::move(engine)), driver_(std::move(driver)) {}
+    : engine_(std::move(engine)), driver_(std::move(driver)) {
+    engine_->setWakeHook([this] { wakeOutput(); });
+}
 
 SoundDevice::~SoundDevice() {
+    // Buffers may keep the engine after the device is gone.
+    engine_->setWakeHook({});
     if (driver_)
         driver_->stop();
+}
+
+void SoundDevice::restWhenQuiet(bool clocksRunning) {
+    if (clocksRunning || !engine_->quiet()) {
+        quietChecks_ = 0;
+        return;
+    }
+    if (++quietChecks_ >= kQuietChecksToRest && !driver_->resting())
+        driver_->rest();
+}
+
+bool SoundDevice::wakeOutput() {
+    quietChecks_ = 0;
+    return driver_->wake();
 }
 
 void SoundDevice::SetCooperativeLevel(intptr_t /*window*/, int32_t level) {

@@ -121,12 +121,23 @@ public:
     Engine& engine() { return *engine_; }
     OutputDriver& driver() { return *driver_; }
 
+    // UI thread, called periodically (the window does every 250 ms). Lets the output rest
+    // once the engine has been quiet at kQuietChecksToRest calls in a row while no step
+    // clock runs, so an idle window costs no wake-ups. `clocksRunning`: a step clock is
+    // counting on the frame count.
+    void restWhenQuiet(bool clocksRunning);
+    // UI thread. Starts a resting output again (also done by every commit); false when the
+    // device has failed.
+    bool wakeOutput();
+    static constexpr int kQuietChecksToRest = 4;
+
 private:
     friend class SoundRoot;
     SoundDevice(std::shared_ptr<Engine> engine, std::unique_ptr<OutputDriver> driver);
 
     std::shared_ptr<Engine> engine_;
     std::unique_ptr<OutputDriver> driver_;
+    int quietChecks_ = 0;
     // The samples decoded last, reused while the same unchanged file is loaded again.
     std::weak_ptr<const SampleData> cache_;
     std::string cachePath_;

@@ -34,8 +34,11 @@ void StepTimer::setInterval(int ms) {
 void StepTimer::start() {
     active_ = true;
     k_ = 0;
-    if (slaved())
+    if (slaved()) {
+        if (clock_.wake)
+            clock_.wake();
         anchor_ = clock_.now() + clock_.lookahead;
+    }
     arm();
 }
 

@@ -20,6 +20,7 @@ struct FrameClock {
     std::function<int64_t()> now;  // output frames rendered so far
     int rate = 44100;              // output frames per second
     int64_t lookahead = 1024;      // frames between an event and its step's frame
+    std::function<void()> wake;    // starts a resting output, so that now() moves again
 };
 
 // Pure grid arithmetic: the offset in frames of the k-th step after the anchor.

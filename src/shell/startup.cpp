@@ -72,6 +72,10 @@ void Form1::InitSoundDevice() {
             const auto d = device.lock();
             return d ? d->engine().framesRendered() : int64_t{0};
         };
+        clock.wake = [device] {
+            if (const auto d = device.lock())
+                d->wakeOutput();
+        };
         timBpm->setFrameClock(clock);
         timRec->setFrameClock(clock);
 
@@ -79,6 +83,7 @@ void Form1::InitSoundDevice() {
         // own thread; this poll on the UI thread tells the user once and puts the step
         // clocks back on the wall clock, since the output's frame count stops moving. The
         // loop and an export go on silently, so a take in progress still ends and is kept.
+        // The same poll lets the output rest while the window is idle.
         auto* watch = new QTimer(this);
         watch->setObjectName(QStringLiteral("timSoundWatch"));
         watch->setInterval(kSoundWatchMs);
@@ -88,8 +93,11 @@ void Form1::InitSoundDevice() {
                 watch->stop();
                 return;
             }
-            if (!d->driver().failed())
+            if (!d->driver().failed()) {
+                // Nothing to hear and no step clock counting: the output may rest.
+                d->restWhenQuiet(timBpm->isActive() || timRec->isActive());
                 return;
+            }
             watch->stop();
             timBpm->setFrameClock({});
             timRec->setFrameClock({});

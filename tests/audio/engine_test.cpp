@@ -141,6 +141,43 @@ TEST_F(EngineTest, OneShotEndsByItselfAndStatusFollows) {
     EXPECT_EQ(soundingFrames(1000), 0);
 }
 
+// An idle output rests so that its threads stop waking up; the next batch wakes it before
+// it goes out, and a playing or fading voice or a running step clock keeps it awake.
+TEST_F(EngineTest, AQuietOutputRestsUntilTheNextBatch) {
+    auto b = load(file("q.wav", {}, test::constant(20000, 1, 0.25f)));
+    driver->render(256);
+    const int checks = SoundDevice::kQuietChecksToRest;
+    for (int i = 1; i < checks; ++i) device->restWhenQuiet(false);
+    device->restWhenQuiet(true);  // a step clock runs: the count starts again
+    for (int i = 1; i < checks; ++i) device->restWhenQuiet(false);
+    EXPECT_FALSE(driver->resting());
+    device->restWhenQuiet(false);
+    ASSERT_TRUE(driver->resting());
+    const int64_t frozen = device->engine().framesRendered();
+    driver->render(256);
+    EXPECT_EQ(device->engine().framesRendered(), frozen);  // nothing asked of the device
+
+    start(*b);
+    device->engine().commit();  // what the window's posted commit does
+    EXPECT_FALSE(driver->resting());
+    EXPECT_EQ(soundingFrames(1024), 1024);
+    // Committed but not yet rendered, then playing: never quiet.
+    b->SetVolume(-600);
+    device->engine().commit();
+    for (int i = 0; i < 2 * checks; ++i) device->restWhenQuiet(false);
+    driver->render(256);
+    for (int i = 0; i < 2 * checks; ++i) device->restWhenQuiet(false);
+    EXPECT_FALSE(driver->resting());
+
+    b->Stop();
+    driver->render(16);  // the cut note still fades
+    device->restWhenQuiet(false);
+    EXPECT_FALSE(device->engine().quiet());
+    driver->render(256);
+    for (int i = 0; i < checks; ++i) device->restWhenQuiet(false);
+    EXPECT_TRUE(driver->resting());
+}
+
 TEST_F(EngineTest, StopKeepsThePositionAndPositionZeroRestarts) {
     std::vector<float> ramp(4000);
     for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<float>(i) / 8000.0f;

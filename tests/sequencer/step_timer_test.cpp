@@ -59,7 +59,7 @@ TEST(StepTimer, SlavedEventsLandOnTheOutputGrid) {
     FakeOutput output(43468.0);  // a null sink's clock, measured on this kind of machine
     StepTimer timer;
     timer.setInterval(31);
-    timer.setFrameClock({[&] { return output.now(); }, 44100, 1024});
+    timer.setFrameClock({[&] { return output.now(); }, 44100, 1024, {}});
     const auto frames = collect(timer, 12);
     ASSERT_EQ(frames.size(), 12u);
     // Event k carries the frame of step k + 1 after the anchor: exact, never accumulated.
@@ -75,7 +75,7 @@ TEST(StepTimer, TempoChangeReanchorsAtTheLastStep) {
     FakeOutput output(44100.0);
     StepTimer timer;
     timer.setInterval(40);
-    timer.setFrameClock({[&] { return output.now(); }, 44100, 1024});
+    timer.setFrameClock({[&] { return output.now(); }, 44100, 1024, {}});
     const auto frames = collect(timer, 8, [&](int n) {
         if (n == 4)
             timer.setInterval(31);  // during the fourth event, like a tempo change
@@ -85,6 +85,32 @@ TEST(StepTimer, TempoChangeReanchorsAtTheLastStep) {
     for (size_t k = 4; k < 8; ++k)
         EXPECT_EQ(frames[k] - frames[3], StepOffsetFrames(static_cast<int64_t>(k - 3), 31, 44100));
     EXPECT_EQ(timer.interval(), 31);
+}
+
+// A resting output's frame count stands still until it is woken; the timer wakes it when a
+// run starts, so the run is on the grid from its first step instead of on the wall clock.
+TEST(StepTimer, StartingARunWakesARestingOutput) {
+    test::ensureApp();
+
+    struct RestingOutput {
+        int64_t now() const { return woken ? 5000 + running.now() : 5000; }
+        void wake() {
+            woken = true;
+            running.wall.restart();
+        }
+        bool woken = false;
+        FakeOutput running{44100.0};
+    } output;
+    StepTimer timer;
+    timer.setInterval(31);
+    timer.setFrameClock({[&] { return output.now(); }, 44100, 1024, [&] { output.wake(); }});
+    const auto frames = collect(timer, 4);
+    ASSERT_EQ(frames.size(), 4u);
+    EXPECT_TRUE(output.woken);
+    for (size_t k = 0; k < frames.size(); ++k) {
+        ASSERT_NE(frames[k], StepTimer::kNoFrame) << k;
+        EXPECT_EQ(frames[k] - frames[0], StepOffsetFrames(static_cast<int64_t>(k), 31, 44100));
+    }
 }
 
 TEST(StepTimer, WallClockFallbackCarriesNoFrame) {
@@ -101,7 +127,7 @@ TEST(StepTimer, StalledOutputFallsBackToTheWallClock) {
     test::ensureApp();
     StepTimer timer;
     timer.setInterval(5);
-    timer.setFrameClock({[] { return int64_t{1000}; }, 44100, 1024});  // never moves
+    timer.setFrameClock({[] { return int64_t{1000}; }, 44100, 1024, {}});  // never moves
     const auto frames = collect(timer, 3);
     EXPECT_EQ(frames.size(), 3u);  // the steps go on
 }
