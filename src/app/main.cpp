@@ -16,9 +16,6 @@ int main(int argc, char** argv) {
     // A file-size limit (a quota, ulimit -f) must make a write fail, which every writer
     // reports, rather than end the program with a take still in memory.
     std::signal(SIGXFSZ, SIG_IGN);
-    // The web page window's engine is loaded only on first use, after the application
-    // object exists; it needs contexts that share resources, which must be asked for here.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zembrola"));
     // The command line is not read: a document path starts the same empty window.

@@ -3,18 +3,46 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QLibrary>
+#include <QOpenGLContext>
 #include <QPushButton>
+#include <QSurfaceFormat>
 #include <QtGlobal>
 
 #include "browser/launcher/browser_rules.h"
 #include "shell/form1.h"
 
+// QtGui exports these for its own modules; the web engine shares its textures through the
+// context they hold.
+QOpenGLContext* qt_gl_global_share_context();
+void qt_gl_set_global_share_context(QOpenGLContext* context);
+
 namespace zb {
 
 namespace {
 using CreateBrowser = QWidget* (*)(const char* startOverride);
+
+// The web engine needs a context that shares its resources with every window's. Qt makes
+// one at start-up when asked to, which loads the OpenGL driver (tens of megabytes) into
+// every run; made here instead, only a run that opens the web page pays for it.
+bool ensureSharedContext() {
+    if (qt_gl_global_share_context())
+        return true;
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    auto* context = new QOpenGLContext(qApp);
+    context->setFormat(QSurfaceFormat::defaultFormat());
+    if (!context->create()) {
+        delete context;
+        return false;
+    }
+    qt_gl_set_global_share_context(context);
+    // Deleted with the application object, while its window system connection still
+    // exists; nothing may find it afterwards.
+    QObject::connect(context, &QObject::destroyed, [] { qt_gl_set_global_share_context(nullptr); });
+    return true;
 }
+}  // namespace
 
 BrowserLauncher::BrowserLauncher(Form1& form) : form_(form) {
     if (form_.Command3)
@@ -41,11 +69,9 @@ void BrowserLauncher::unload() {
 
 QWidget* BrowserLauncher::loadWindow() {
     lastError_.clear();
-    // Started after the application object without shared contexts, the web engine
-    // crashes the program; better no page than that.
-    if (QCoreApplication::instance() &&
-        !QCoreApplication::testAttribute(Qt::AA_ShareOpenGLContexts)) {
-        lastError_ = QStringLiteral("the application was made without Qt::AA_ShareOpenGLContexts");
+    // Without a shared context the web engine crashes the program; better no page than that.
+    if (!ensureSharedContext()) {
+        lastError_ = QStringLiteral("no shared OpenGL context could be made");
         qWarning("zembrola: cannot open the web page window: %s", qPrintable(lastError_));
         return nullptr;
     }
