@@ -29,6 +29,9 @@ public:
     virtual bool realtime() const = 0;
     // Frames between process() and the sound leaving the device, as far as known.
     virtual int64_t latencyFrames() const { return 0; }
+    // UI thread. The engine's frame count moves a period at a time; this is how far the
+    // device has played on since the last period was handed over (at most one period).
+    virtual int64_t framesSinceLastPeriod() const { return 0; }
     // Set once the device has failed (the sound server went away).
     virtual bool failed() const { return false; }
     // The stream thread's wake-up gaps, for benchmarks; null when no thread feeds a device.

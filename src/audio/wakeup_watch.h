@@ -37,6 +37,12 @@ public:
                 overBudget_.fetch_add(1, std::memory_order_relaxed);
         }
         last_ = now;
+        lastNs_.store(now, std::memory_order_relaxed);
+    }
+    // Time since the last wake-up; 0 before the first.
+    int64_t sinceLastNs() const {
+        const int64_t last = lastNs_.load(std::memory_order_relaxed);
+        return last == 0 ? 0 : nowNs() - last;
     }
 
     // Gaps longer than the budget since the stream started (compare two readings).
@@ -58,6 +64,7 @@ private:
     std::atomic<uint64_t> overBudget_{0};
     std::atomic<bool> resetAsked_{false};
     int64_t last_ = 0;  // stream thread only
+    std::atomic<int64_t> lastNs_{0};
 };
 
 }  // namespace zb::audio

@@ -211,6 +211,8 @@ int32_t CaptureDevice::record() {
         ring_.reset();
         return kErrNoInput;
     }
+    if (onRecordingBegins_)
+        onRecordingBegins_();
     draining_.store(true, std::memory_order_release);
     drain_ = std::thread([this] { drainLoop(); });
     if (!stream_->start()) {

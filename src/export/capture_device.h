@@ -69,6 +69,11 @@ public:
         trace_ = std::move(trace);
     }
 
+    // Called during "record" the moment the input stream exists: its recording begins
+    // then (the frames it gathers before it is started are kept), so a caller that lines
+    // the recording up with another clock reads that clock here.
+    void setOnRecordingBegins(std::function<void()> hook) { onRecordingBegins_ = std::move(hook); }
+
     // UI thread, between "record" and "stop": "save" writes only the frames [from, from +
     // count) of the recording, and "stop" first waits a moment (kSpanWaitMs at most) for the
     // input to deliver them. The sound of a step reaches the input later than the step that
@@ -96,6 +101,7 @@ private:
 
     InputSystem* input_;
     std::function<void(const std::string&, int32_t)> trace_;
+    std::function<void()> onRecordingBegins_;
 
     bool open_ = false;
     std::string alias_;

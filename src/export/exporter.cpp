@@ -56,6 +56,15 @@ Exporter::Exporter(Form1& form)
     using RecTimer = std::remove_pointer_t<decltype(form_.timRec)>;
     connect(form_.timRec, &RecTimer::timeout, this, &Exporter::timRec_Timer);
     connect(form_.cmdSave, &QPushButton::clicked, this, &Exporter::cmdSave_Click);
+    // The recording begins when its input stream is made, a few milliseconds before the
+    // record command returns; the output's frame count is read at that moment.
+    capture_->setOnRecordingBegins([this] {
+        // The count moves a period at a time; the device has played on since the last one.
+        renderedAtRecordStart_ = form_.soundDevice
+                                     ? form_.soundDevice->engine().framesRendered() +
+                                           form_.soundDevice->driver().framesSinceLastPeriod()
+                                     : int64_t{-1};
+    });
 }
 
 Exporter::~Exporter() = default;
@@ -258,17 +267,21 @@ void Exporter::endOfTake() {
 
 void Exporter::noteTakeStart() {
     takeStartFrame_ = -1;
+    const int64_t renderedAtStart = renderedAtRecordStart_;
+    renderedAtRecordStart_ = -1;
     if (!form_.soundDevice || captureResult_ != capture::kOk)
         return;
     const int64_t frame = form_.timRec->stepFrame();
     if (frame < 0)
         return;
-    // The recording starts now; this step's sound reaches the input once the output has
-    // played up to the step's frame and through its own latency (the input's is added at
-    // the end, in frames of the take).
+    // This step's sound reaches the input once the output has played from where it stood
+    // when the recording began up to the step's frame, and through its own latency (the
+    // input's is added at the end, in frames of the take).
     audio::SoundDevice& device = *form_.soundDevice;
+    const int64_t rendered =
+        renderedAtStart >= 0 ? renderedAtStart : device.engine().framesRendered();
     takeStartFrame_ = frame;
-    takeLeadIn_ = frame - device.engine().framesRendered() + device.driver().latencyFrames();
+    takeLeadIn_ = frame - rendered + device.driver().latencyFrames();
 }
 
 void Exporter::keepTakeSpan() {

@@ -77,6 +77,7 @@ private:
     // keep the whole recording.
     int64_t takeStartFrame_ = -1;
     int64_t takeLeadIn_ = 0;
+    int64_t renderedAtRecordStart_ = -1;  // output frames rendered when the recording began
 };
 
 }  // namespace zb

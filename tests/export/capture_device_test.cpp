@@ -100,7 +100,17 @@ protected:
 TEST_F(CaptureDeviceTest, RecordsWhatTheInputDeliversIntoA16BitStereoWav) {
     openAs16BitStereo();
     input.feed(ramp(100, 0));  // before "record": not part of the take
+    // The recording's beginning is announced once its stream exists, before it runs.
+    int begins = 0;
+    bool runningAtBegin = true;
+    device.setOnRecordingBegins([&] {
+        ++begins;
+        runningAtBegin = input.running();
+        EXPECT_EQ(input.opens, 1);
+    });
     ASSERT_EQ(device.send("record capture"), kOk);
+    EXPECT_EQ(begins, 1);
+    EXPECT_FALSE(runningAtBegin);
     EXPECT_TRUE(input.running());
     EXPECT_EQ(input.rate, 44100);
     EXPECT_EQ(input.channelCount, 2);
