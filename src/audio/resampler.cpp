@@ -77,12 +77,6 @@ typedef float Lanes8 __attribute__((vector_size(32)));
 typedef float UnalignedLanes8 __attribute__((vector_size(32), aligned(4), may_alias));
 typedef float Lanes4 __attribute__((vector_size(16)));
 
-// The helpers below pass vectors by value; they are always inlined, so the calling
-// convention for AVX arguments that GCC warns about never applies.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
-
 inline const UnalignedLanes8& lanesAt(const float* p) {
     return *reinterpret_cast<const UnalignedLanes8*>(p);
 }
@@ -109,9 +103,9 @@ inline __attribute__((always_inline)) void products(const SincKernel& kernel, co
 }
 
 // Pairwise sums of neighbouring lanes of a and b, as a horizontal add does per 128-bit half.
-inline __attribute__((always_inline)) Lanes8 pairSums(Lanes8 a, Lanes8 b) {
-    return __builtin_shufflevector(a, b, 0, 2, 8, 10, 4, 6, 12, 14) +
-           __builtin_shufflevector(a, b, 1, 3, 9, 11, 5, 7, 13, 15);
+inline __attribute__((always_inline)) void pairSums(const Lanes8& a, const Lanes8& b, Lanes8& out) {
+    out = __builtin_shufflevector(a, b, 0, 2, 8, 10, 4, 6, 12, 14) +
+          __builtin_shufflevector(a, b, 1, 3, 9, 11, 5, 7, 13, 15);
 }
 
 inline __attribute__((always_inline)) void readOne(const SincKernel& kernel, const float* left,
@@ -130,8 +124,9 @@ inline __attribute__((always_inline)) void readOne(const SincKernel& kernel, con
 
 // Four output frames at pos, pos + step, ...: their eight sums come out of one shared
 // reduction as left, right, left, right, ... ready to add to the interleaved output.
-inline __attribute__((always_inline)) Lanes8 readFour(const SincKernel& kernel, const float* left,
-                                                      const float* right, double pos, double step) {
+inline __attribute__((always_inline)) void readFour(const SincKernel& kernel, const float* left,
+                                                    const float* right, double pos, double step,
+                                                    Lanes8& sums) {
     Lanes8 a0, a1, a2, a3, a4, a5, a6, a7;
     products(kernel, left, right, pos, a0, a1);
     pos += step;
@@ -140,11 +135,16 @@ inline __attribute__((always_inline)) Lanes8 readFour(const SincKernel& kernel, 
     products(kernel, left, right, pos, a4, a5);
     pos += step;
     products(kernel, left, right, pos, a6, a7);
-    const Lanes8 low = pairSums(pairSums(a0, a1), pairSums(a2, a3));
-    const Lanes8 high = pairSums(pairSums(a4, a5), pairSums(a6, a7));
+    Lanes8 p01, p23, p45, p67, low, high;
+    pairSums(a0, a1, p01);
+    pairSums(a2, a3, p23);
+    pairSums(a4, a5, p45);
+    pairSums(a6, a7, p67);
+    pairSums(p01, p23, low);
+    pairSums(p45, p67, high);
     // low holds the sums of a0..a3 over lanes 0-3 in its first half and over lanes 4-7 in
     // its second; high the same for a4..a7.
-    return __builtin_shufflevector(low, high, 0, 1, 2, 3, 8, 9, 10, 11) +
+    sums = __builtin_shufflevector(low, high, 0, 1, 2, 3, 8, 9, 10, 11) +
            __builtin_shufflevector(low, high, 4, 5, 6, 7, 12, 13, 14, 15);
 }
 
@@ -174,7 +174,8 @@ __attribute__((target_clones("arch=x86-64-v3", "default"))) uint32_t MixBandLimi
     // one, since each is the previous one plus the step.
     const Lanes8 gains = {gainL, gainR, gainL, gainR, gainL, gainR, gainL, gainR};
     for (; f + 4 <= frames && pos + 3 * step < last; f += 4) {
-        const Lanes8 sums = readFour(kernel, left, right, pos, step);
+        Lanes8 sums;
+        readFour(kernel, left, right, pos, step, sums);
         *reinterpret_cast<UnalignedLanes8*>(out + 2 * f) += sums * gains;
         pos += step;
         pos += step;
