@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace zb::audio {
 
@@ -71,14 +72,18 @@ const SincKernel& Resampler::forStep(double step) const {
 
 namespace {
 
-// Eight lanes: one AVX register, or two SSE registers in the baseline build. The read
-// position moves by single frames, so loads go through an unaligned alias of the type.
+// Eight lanes: one AVX register, or two SSE registers in the baseline build.
 typedef float Lanes8 __attribute__((vector_size(32)));
-typedef float UnalignedLanes8 __attribute__((vector_size(32), aligned(4), may_alias));
 typedef float Lanes4 __attribute__((vector_size(16)));
 
-inline const UnalignedLanes8& lanesAt(const float* p) {
-    return *reinterpret_cast<const UnalignedLanes8*>(p);
+// The read position moves by single frames, so memory is never assumed aligned; copying
+// compiles to unaligned loads and stores (an under-aligned vector type does not survive
+// every compiler's references).
+inline __attribute__((always_inline)) void load(const float* p, Lanes8& v) {
+    std::memcpy(&v, p, sizeof v);
+}
+inline __attribute__((always_inline)) void store(const Lanes8& v, float* p) {
+    std::memcpy(p, &v, sizeof v);
 }
 
 // The kernel's products at `pos`, left and right, still spread over eight lanes each.
@@ -96,9 +101,14 @@ inline __attribute__((always_inline)) void products(const SincKernel& kernel, co
     accL = Lanes8{};
     accR = Lanes8{};
     for (int k = 0; k < taps; k += 8) {
-        const Lanes8 h = lanesAt(row + k) + mix * lanesAt(delta + k);
-        accL += lanesAt(l + k) * h;
-        accR += lanesAt(r + k) * h;
+        Lanes8 h, d, lk, rk;
+        load(row + k, h);
+        load(delta + k, d);
+        load(l + k, lk);
+        load(r + k, rk);
+        h += mix * d;
+        accL += lk * h;
+        accR += rk * h;
     }
 }
 
@@ -176,7 +186,9 @@ __attribute__((target_clones("arch=x86-64-v3", "default"))) uint32_t MixBandLimi
     for (; f + 4 <= frames && pos + 3 * step < last; f += 4) {
         Lanes8 sums;
         readFour(kernel, left, right, pos, step, sums);
-        *reinterpret_cast<UnalignedLanes8*>(out + 2 * f) += sums * gains;
+        Lanes8 mixed;
+        load(out + 2 * f, mixed);
+        store(mixed + sums * gains, out + 2 * f);
         pos += step;
         pos += step;
         pos += step;
