@@ -1,10 +1,11 @@
 // Gaps between a sound stream's wake-ups. When the thread that feeds an output stream comes
 // back later than the sound queued ahead of it lasts, the device has run dry and played
 // silence: every later note sounds that much late. Counting such gaps tells a drop-out in
-// the stream from a fault in the step timing.
+// the stream from a fault in the step timing. The time of the last wake-up also tells how
+// far the device has played since the last period was handed over.
 //
 // Threads: tick() on the stream's thread only (real-time safe: a vDSO clock read and
-// relaxed atomics); the figures and reset() from any thread.
+// relaxed atomics); the figures, sinceLastNs() and reset() from any thread.
 #pragma once
 
 #include <time.h>
@@ -39,6 +40,7 @@ public:
         last_ = now;
         lastNs_.store(now, std::memory_order_relaxed);
     }
+
     // Time since the last wake-up; 0 before the first.
     int64_t sinceLastNs() const {
         const int64_t last = lastNs_.load(std::memory_order_relaxed);
@@ -63,8 +65,8 @@ private:
     std::atomic<int64_t> longestNs_{0};
     std::atomic<uint64_t> overBudget_{0};
     std::atomic<bool> resetAsked_{false};
-    int64_t last_ = 0;  // stream thread only
-    std::atomic<int64_t> lastNs_{0};
+    int64_t last_ = 0;                // the gap's start; a reset forgets it
+    std::atomic<int64_t> lastNs_{0};  // the last wake-up, for other threads
 };
 
 }  // namespace zb::audio
