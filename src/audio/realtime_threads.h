@@ -7,8 +7,10 @@
 
 namespace zb::audio {
 
-// Above ordinary real-time work, below the kernel's own threads and the sound server's.
-constexpr int kSoundThreadPriority = 60;
+// Low in the real-time range: ahead of every normal thread, next to the sound server's own
+// (PulseAudio asks for 5), and well below the kernel's interrupt threads (50), which must
+// never wait for an application.
+constexpr int kSoundThreadPriority = 10;
 
 // Raises the calling thread. Audio thread, once at its start (one system call, no lock).
 // False when the system does not allow it.
