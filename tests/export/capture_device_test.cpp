@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include "export/sample_ring.h"
+#include "support/wav_fixtures.h"
 #include "synthetic_input.h"
 
 namespace zb::capture {
@@ -55,24 +56,6 @@ TEST(CaptureCommands, ParsesTheCommandStrings) {
         EXPECT_EQ(cmd.value, c.value) << c.text;
         EXPECT_EQ(cmd.path, c.path) << c.text;
     }
-}
-
-struct WavInfo {
-    bool ok = false;
-    SF_INFO info{};
-    std::vector<int16_t> samples;
-};
-
-WavInfo readWav(const QString& path) {
-    WavInfo w;
-    SNDFILE* f = sf_open(path.toLocal8Bit().constData(), SFM_READ, &w.info);
-    if (f == nullptr)
-        return w;
-    w.samples.resize(static_cast<size_t>(w.info.frames * w.info.channels));
-    sf_readf_short(f, w.samples.data(), w.info.frames);
-    sf_close(f);
-    w.ok = true;
-    return w;
 }
 
 class CaptureDeviceTest : public ::testing::Test {
@@ -125,7 +108,7 @@ TEST_F(CaptureDeviceTest, RecordsWhatTheInputDeliversIntoA16BitStereoWav) {
     ASSERT_EQ(device.send("save capture " + path.toStdString()), kOk);
     ASSERT_EQ(device.send("close capture"), kOk);
 
-    const WavInfo w = readWav(path);
+    const auto w = test::readWav16(path);
     ASSERT_TRUE(w.ok);
     EXPECT_EQ(w.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
     EXPECT_EQ(w.info.channels, 2);
@@ -159,7 +142,7 @@ TEST_F(CaptureDeviceTest, KeepsOnlyTheSpanItIsGiven) {
         ASSERT_EQ(device.send("stop capture"), kOk);
         const QString path = dir.filePath(QString::fromLatin1(c.what) + ".WAV");
         ASSERT_EQ(device.send("save capture " + path.toStdString()), kOk);
-        const WavInfo w = readWav(path);
+        const auto w = test::readWav16(path);
         ASSERT_TRUE(w.ok);
         ASSERT_EQ(w.info.frames, c.frames);
         if (c.frames > 0) {
@@ -173,7 +156,7 @@ TEST_F(CaptureDeviceTest, KeepsOnlyTheSpanItIsGiven) {
     ASSERT_EQ(device.send("stop capture"), kOk);
     const QString whole = dir.filePath("whole.WAV");
     ASSERT_EQ(device.send("save capture " + whole.toStdString()), kOk);
-    EXPECT_EQ(readWav(whole).info.frames, 100);
+    EXPECT_EQ(test::readWav16(whole).info.frames, 100);
 }
 
 TEST_F(CaptureDeviceTest, FailsQuietlyWithCodes) {

@@ -29,16 +29,36 @@ bool writeWav(const std::string& path, const WavLayout& layout, const std::vecto
     return ok;
 }
 
-WavRead readWav(const QString& path) {
-    WavRead w;
+namespace {
+
+sf_count_t readFrames(SNDFILE* f, float* out, sf_count_t frames) {
+    return sf_readf_float(f, out, frames);
+}
+sf_count_t readFrames(SNDFILE* f, int16_t* out, sf_count_t frames) {
+    return sf_readf_short(f, out, frames);
+}
+
+template <typename Sample>
+BasicWavRead<Sample> readWhole(const QString& path) {
+    BasicWavRead<Sample> w;
     SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &w.info);
     if (f == nullptr)
         return w;
     w.samples.resize(static_cast<size_t>(w.info.frames * w.info.channels));
-    sf_readf_float(f, w.samples.data(), w.info.frames);
+    readFrames(f, w.samples.data(), w.info.frames);
     sf_close(f);
     w.ok = true;
     return w;
+}
+
+}  // namespace
+
+WavRead readWav(const QString& path) {
+    return readWhole<float>(path);
+}
+
+BasicWavRead<int16_t> readWav16(const QString& path) {
+    return readWhole<int16_t>(path);
 }
 
 std::vector<float> sine(int64_t frames, double hz, int rate, int channels, double amp) {

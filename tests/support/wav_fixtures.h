@@ -26,13 +26,17 @@ std::vector<float> sine(int64_t frames, double hz, int rate, int channels, doubl
 // Constant value on every frame and channel (handy to follow gains exactly).
 std::vector<float> constant(int64_t frames, int channels, float value);
 
-// A WAV file read back whole, as interleaved floats; ok is false when it cannot be read.
-struct WavRead {
+// A WAV file read back whole, as interleaved samples; ok is false when it cannot be read.
+template <typename Sample>
+struct BasicWavRead {
     bool ok = false;
     SF_INFO info{};
-    std::vector<float> samples;
+    std::vector<Sample> samples;
 };
+using WavRead = BasicWavRead<float>;
 WavRead readWav(const QString& path);
+// The same as 16-bit integers, for comparing 16-bit takes sample for sample.
+BasicWavRead<int16_t> readWav16(const QString& path);
 
 void writeBytes(const std::string& path, const std::string& bytes);
 std::string readBytes(const std::string& path);
