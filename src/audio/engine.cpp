@@ -249,7 +249,8 @@ inline void readFrame(const Reader& reader, float& l, float& r) {
 
 }  // namespace
 
-void Engine::mixAll(float* out, uint32_t frames) {
+bool Engine::mixAll(float* out, uint32_t frames) {
+    bool sounding = false;
     for (int n = 0; n < kMaxVoices; ++n) {
         Voice& v = voices_[n];
         if (!v.attached)
@@ -268,6 +269,7 @@ void Engine::mixAll(float* out, uint32_t frames) {
             }
             if (t.pos >= end)
                 v.tailLeft = 0;
+            sounding = sounding || v.tailLeft > 0;
         }
         if (!v.playing || !v.main.data)
             continue;
@@ -281,7 +283,9 @@ void Engine::mixAll(float* out, uint32_t frames) {
             m.pos = 0.0;
             finishedGeneration_[n].store(v.generation, std::memory_order_release);
         }
+        sounding = sounding || v.playing;
     }
+    return sounding;
 }
 
 void Engine::process(float* out, uint32_t frames) {
@@ -317,13 +321,11 @@ void Engine::process(float* out, uint32_t frames) {
         ++consumedBatches_;
         appliedBatches_.fetch_add(1, std::memory_order_release);
     }
-    if (done < frames)
-        mixAll(out + 2 * done, frames - done);
-    bool sounding = false;
-    for (int n = 0; n < kMaxVoices && !sounding; ++n)
-        sounding = voices_[n].playing || voices_[n].tailLeft > 0;
-    silentAfter_.store(sounding ? kSounding : appliedBatches_.load(std::memory_order_relaxed),
-                       std::memory_order_release);
+    if (done < frames) {
+        const bool sounding = mixAll(out + 2 * done, frames - done);
+        silentAfter_.store(sounding ? kSounding : appliedBatches_.load(std::memory_order_relaxed),
+                           std::memory_order_release);
+    }
     framesRendered_.store(base + frames, std::memory_order_release);
 }
 

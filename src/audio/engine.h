@@ -117,7 +117,8 @@ private:
     void queue(const Command& c);
     void flushOverflow();
     void applyCommand(const Command& c);
-    void mixAll(float* out, uint32_t frames);
+    // Returns whether some voice still plays or fades at the end of these frames.
+    bool mixAll(float* out, uint32_t frames);
 
     int outputRate_;
     Resampler resampler_;
