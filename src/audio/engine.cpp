@@ -326,7 +326,51 @@ void Engine::process(float* out, uint32_t frames) {
         silentAfter_.store(sounding ? kSounding : appliedBatches_.load(std::memory_order_relaxed),
                            std::memory_order_release);
     }
+    if (copyRequest_.load(std::memory_order_acquire) != 0)
+        keepCopy(out, base, frames);
     framesRendered_.store(base + frames, std::memory_order_release);
+}
+
+void Engine::copyOutput(int64_t first, int64_t frames) {
+    if (!copy_)
+        copy_ = std::make_unique_for_overwrite<float[]>(2 * static_cast<size_t>(kMaxCopyFrames));
+    copyFirst_.store(first, std::memory_order_relaxed);
+    copyFrames_.store(std::clamp<int64_t>(frames, 0, kMaxCopyFrames), std::memory_order_relaxed);
+    // Zero is "never asked"; the numbers skip it when they wrap.
+    uint32_t next = copyRequest_.load(std::memory_order_relaxed) + 1;
+    if (next == 0)
+        next = 1;
+    copyRequest_.store(next, std::memory_order_release);
+}
+
+int64_t Engine::copiedOutput(const float*& stereo) const {
+    const uint32_t request = copyRequest_.load(std::memory_order_relaxed);
+    const uint64_t done = copyDone_.load(std::memory_order_acquire);
+    stereo = copy_.get();
+    if (request == 0 || static_cast<uint32_t>(done >> 32) != request)
+        return 0;
+    return static_cast<int64_t>(done & 0xffffffffu);
+}
+
+void Engine::keepCopy(const float* out, int64_t base, uint32_t frames) {
+    const uint32_t request = copyRequest_.load(std::memory_order_acquire);
+    const int64_t first = copyFirst_.load(std::memory_order_relaxed);
+    const int64_t wanted = copyFrames_.load(std::memory_order_relaxed);
+    if (request != copySeen_) {
+        copySeen_ = request;
+        // What went out before the request arrived is missed; it stays silent in the copy.
+        copyAt_ = std::clamp<int64_t>(base - first, 0, wanted);
+        std::memset(copy_.get(), 0, sizeof(float) * 2 * static_cast<size_t>(copyAt_));
+    }
+    const int64_t from = std::max(first + copyAt_, base);
+    const int64_t to = std::min(first + wanted, base + frames);
+    if (from < to) {
+        std::memcpy(copy_.get() + 2 * (from - first), out + 2 * (from - base),
+                    sizeof(float) * 2 * static_cast<size_t>(to - from));
+        copyAt_ = to - first;
+    }
+    copyDone_.store(uint64_t{request} << 32 | static_cast<uint64_t>(copyAt_),
+                    std::memory_order_release);
 }
 
 bool Engine::quiet() const {

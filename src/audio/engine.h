@@ -95,6 +95,17 @@ public:
     // UI thread. Voices currently claimed.
     int liveVoices() const;
 
+    // UI thread. Asks the audio thread to keep a copy of the output frames [first, first +
+    // frames) as it renders them (interleaved stereo; at most kMaxCopyFrames), replacing any
+    // earlier request. Frames already rendered when the request reaches the audio thread
+    // are left silent in the copy: ask ahead of time.
+    void copyOutput(int64_t first, int64_t frames);
+    static constexpr int64_t kMaxCopyFrames = 1 << 18;  // about 6 s at 44.1 kHz
+    // UI thread. The copy asked for last, as far as the audio thread has written it: points
+    // `stereo` at its frames and returns how many there are (0 before the first request).
+    // They stay valid until the next request.
+    int64_t copiedOutput(const float*& stereo) const;
+
     // Audio thread. Mixes `frames` stereo frames into `out` (interleaved, overwritten).
     void process(float* out, uint32_t frames);
 
@@ -119,6 +130,9 @@ private:
     void applyCommand(const Command& c);
     // Returns whether some voice still plays or fades at the end of these frames.
     bool mixAll(float* out, uint32_t frames);
+    // Audio thread: copies what the block starting at output frame `base` holds of the
+    // requested copy.
+    void keepCopy(const float* out, int64_t base, uint32_t frames);
 
     int outputRate_;
     Resampler resampler_;
@@ -150,6 +164,18 @@ private:
     // block ended in silence, kSounding when some voice played or faded in it.
     static constexpr uint64_t kSounding = ~uint64_t{0};
     std::atomic<uint64_t> silentAfter_{0};
+    // The output copy: storage made on the first request and kept (the audio thread may be
+    // writing to it when the next request comes); the request's frames and a number that
+    // tells requests apart, published by the UI thread. The audio thread answers with the
+    // request's number and the frames it has copied, packed into one value.
+    std::unique_ptr<float[]> copy_;
+    std::atomic<int64_t> copyFirst_{0};
+    std::atomic<int64_t> copyFrames_{0};
+    std::atomic<uint32_t> copyRequest_{0};
+    std::atomic<uint64_t> copyDone_{0};  // request << 32 | frames copied
+    uint32_t copySeen_ = 0;              // audio thread only
+    int64_t copyAt_ = 0;                 // audio thread only: frames of the copy written
+
     // Written by the audio thread.
     uint64_t consumedBatches_ = 0;
     std::unique_ptr<std::atomic<uint32_t>[]> finishedGeneration_;

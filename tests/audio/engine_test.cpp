@@ -249,6 +249,30 @@ TEST_F(EngineTest, ABatchTakesEffectAtOnePointOfTheOutput) {
     EXPECT_EQ(device->engine().lateBatches(), 1u);
 }
 
+// The copy of the output that a take is found by: exactly the frames asked for. Asked for
+// late, the frames already gone out are silent and the rest still sits at its place.
+TEST_F(EngineTest, TheOutputCopyHoldsTheFramesAskedFor) {
+    auto b = load(file("k.wav", {}, test::sine(3000, 440, 44100, 1)));
+    Engine& engine = device->engine();
+    driver->render(1000);
+    engine.copyOutput(1500, 700);
+    const float* copy = nullptr;
+    EXPECT_EQ(engine.copiedOutput(copy), 0);
+    start(*b);
+    engine.commit(1200);
+    const auto out = driver->render(1500);  // frames 1000 to 2499
+    ASSERT_EQ(engine.copiedOutput(copy), 700);
+    EXPECT_TRUE(std::equal(copy, copy + 2 * 700, out.begin() + 2 * 500));
+
+    engine.copyOutput(engine.framesRendered() - 100, 400);
+    EXPECT_EQ(engine.copiedOutput(copy), 0);  // the new request has nothing yet
+    const auto more = driver->render(300);    // frames 2500 to 2799
+    ASSERT_EQ(engine.copiedOutput(copy), 400);
+    EXPECT_TRUE(std::all_of(copy, copy + 2 * 100, [](float v) { return v == 0.0f; }));
+    EXPECT_TRUE(std::equal(copy + 2 * 100, copy + 2 * 400, more.begin()));
+    EXPECT_NE(more[0], 0.0f);
+}
+
 TEST_F(EngineTest, ReleasedBuffersFreeTheirVoiceAndMemory) {
     const std::string path = file("m.wav", {}, test::constant(3000, 1, 0.3f));
     std::weak_ptr<SoundBuffer> watch;
@@ -316,6 +340,14 @@ TEST_F(EngineTest, UiAndAudioThreadsShareTheEngineWithoutHarm) {
                 kept.front()->Stop();
             engine.commit();
             engine.collectGarbage();
+            // The output copy is asked for and read while the audio thread writes it.
+            if (i % 50 == 0)
+                engine.copyOutput(engine.framesRendered() + (i % 100 == 0 ? 64 : -64), 2048);
+            const float* copy = nullptr;
+            const int64_t copied = engine.copiedOutput(copy);
+            for (int64_t f = 0; f < copied; ++f)
+                if (!std::isfinite(copy[2 * f]))
+                    nonFinite.store(true);
         }
     } catch (const SoundError& e) {
         failure = e.what();
