@@ -74,15 +74,21 @@ public:
     // the recording up with another clock reads that clock here.
     void setOnRecordingBegins(std::function<void()> hook) { onRecordingBegins_ = std::move(hook); }
 
-    // UI thread, between "record" and "stop": "save" writes only the frames [from, from +
-    // count) of the recording, and "stop" first waits a moment (kSpanWaitMs at most) for the
-    // input to deliver them. The sound of a step reaches the input later than the step that
-    // made it; this keeps exactly the steps' own span. A new "record" keeps everything again.
+    // UI thread, between "record" and "save": "save" writes only the frames [from, from +
+    // count) of the recording, and a later "stop" first waits a moment (kSpanWaitMs at most)
+    // for the input to deliver them. The sound of a step reaches the input later than the
+    // step that made it; this keeps exactly the steps' own span. A new "record" keeps
+    // everything again.
     void keepSpan(int64_t from, int64_t count);
     static constexpr int kSpanWaitMs = 300;
 
     // While recording: frames between a sound reaching the input and the recording.
     int64_t inputLatencyFrames() const { return stream_ ? stream_->latencyFrames() : 0; }
+
+    // UI thread, after "stop": the last recording, interleaved 16-bit frames of
+    // recordingChannels() channels (0 when there is none).
+    const std::vector<int16_t>& recording() const { return recorded_; }
+    int recordingChannels() const { return haveRecording_ && !stream_ ? recChannels_ : 0; }
 
     bool isOpen() const { return open_; }
     bool isRecording() const { return stream_ != nullptr; }

@@ -4,12 +4,14 @@
 #include <QFile>
 #include <QStandardPaths>
 #include <cmath>
+#include <optional>
 #include <type_traits>
 
 #include "audio/audio_system.h"
 #include "audio/engine.h"
 #include "audio/sound.h"
 #include "export/capture_device.h"
+#include "export/take_align.h"
 #include "export/take_files.h"
 #include "export/take_name.h"
 #include "sequencer/sequencer.h"
@@ -46,6 +48,9 @@ const char* const kMemorySaveFailedText =
 constexpr int16_t kLastStep = 32;
 constexpr int kTakeRate = 44100;
 constexpr int16_t kEndOfTake = 33;
+// How far the take's start may lie from its estimate (about 12 ms at 44.1 kHz; the
+// estimate has been seen up to 2 ms off).
+constexpr int64_t kAlignRadius = 512;
 
 }  // namespace
 
@@ -282,6 +287,9 @@ void Exporter::noteTakeStart() {
         renderedAtStart >= 0 ? renderedAtStart : device.engine().framesRendered();
     takeStartFrame_ = frame;
     takeLeadIn_ = frame - rendered + device.driver().latencyFrames();
+    // What the output renders from just before this step on, to find it in the recording
+    // afterwards.
+    device.engine().copyOutput(frame - capture::kAlignLeadFrames, audio::Engine::kMaxCopyFrames);
 }
 
 void Exporter::keepTakeSpan() {
@@ -292,14 +300,40 @@ void Exporter::keepTakeSpan() {
     }
     // Output frames to frames of the take, which is always recorded at 44100 Hz.
     const double toTake = kTakeRate / static_cast<double>(form_.soundDevice->engine().outputRate());
-    capture_->keepSpan(std::llround(takeLeadIn_ * toTake) + capture_->inputLatencyFrames(),
-                       std::llround((end - takeStartFrame_) * toTake));
+    spanFrom_ = std::llround(takeLeadIn_ * toTake) + capture_->inputLatencyFrames();
+    spanCount_ = std::llround((end - takeStartFrame_) * toTake);
+    // The stop waits for the span's end; the alignment may move it later by the radius.
+    capture_->keepSpan(spanFrom_, spanCount_ + kAlignRadius);
     takeStartFrame_ = -1;
+}
+
+void Exporter::alignTakeSpan() {
+    if (spanCount_ < 0)
+        return;
+    int64_t from = spanFrom_;
+    const int channels = capture_->recordingChannels();
+    const float* copied = nullptr;
+    const int64_t copiedFrames =
+        form_.soundDevice ? form_.soundDevice->engine().copiedOutput(copied) : 0;
+    // The copy starts a lead before the take's first frame; the comparison needs both at
+    // one rate.
+    if (channels > 0 && copiedFrames > 0 && form_.soundDevice->engine().outputRate() == kTakeRate) {
+        const std::vector<int16_t>& recording = capture_->recording();
+        const std::optional<int64_t> found = capture::locateInRecording(
+            copied, copiedFrames, recording.data(),
+            static_cast<int64_t>(recording.size()) / channels, channels,
+            {.expected = spanFrom_ - capture::kAlignLeadFrames, .radius = kAlignRadius});
+        if (found)
+            from = *found + capture::kAlignLeadFrames;
+    }
+    capture_->keepSpan(from, spanCount_);
+    spanCount_ = -1;
 }
 
 void Exporter::FinishCapture() {
     keepTakeSpan();
     sendCapture("stop capture");
+    alignTakeSpan();
     sendCapture("save capture " + QFile::encodeName(takePath).toStdString());
     if (captureResult_ == capture::kErrWriteFailed) {
         // The take folder cannot hold the take (not writable, the disk or a quota full): the

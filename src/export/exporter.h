@@ -57,6 +57,9 @@ private:
     // Tells the capture device which span of the recording is the take: from the sound of
     // the first step to the frame of the step that ends it.
     void keepTakeSpan();
+    // After the recording has stopped: moves the take's span to where the recording holds
+    // the output's copy of the take's first frame, when it can be found there.
+    void alignTakeSpan();
     // Ends an export that the window's closing cuts short; keepRecording saves what was
     // recorded so far as the take.
     void abortExport(bool keepRecording);
@@ -78,6 +81,10 @@ private:
     int64_t takeStartFrame_ = -1;
     int64_t takeLeadIn_ = 0;
     int64_t renderedAtRecordStart_ = -1;  // output frames rendered when the recording began
+    // The take's span in frames of the recording as estimated from the latencies; count < 0:
+    // none.
+    int64_t spanFrom_ = 0;
+    int64_t spanCount_ = -1;
 };
 
 }  // namespace zb

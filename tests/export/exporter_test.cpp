@@ -121,6 +121,7 @@ protected:
     }
 
     QString target(const QString& name) { return QDir(fx->tempDir).filePath(name); }
+    void exportOnTheOutputsClock(int64_t inputDelay);
 
     test::SyntheticInput input;
     std::unique_ptr<FormFixture> fx;
@@ -537,6 +538,10 @@ public:
         if (running_ != nullptr)
             running_->write(frames, count);
     }
+    bool running() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return running_ != nullptr;
+    }
 
 private:
     class Stream : public capture::InputStream {
@@ -565,8 +570,9 @@ private:
 // With the step clock on the output's frames, as with a real sound device, the take holds
 // exactly its steps: it starts on the frame of its first step and ends on the frame of the
 // step that ends it, although the recording starts and stops a look-ahead earlier. An audio
-// thread renders in real time and the input hears each block at once.
-TEST_F(ExportTest, OnTheOutputsClockTheTakeHoldsExactlyItsSteps) {
+// thread renders in real time and the input hears each block `inputDelay` frames later, a
+// delay that no latency the streams report accounts for.
+void ExportTest::exportOnTheOutputsClock(int64_t inputDelay) {
     ThreadedInput threaded;
     build(&threaded);
     loadClick(0);
@@ -585,6 +591,8 @@ TEST_F(ExportTest, OnTheOutputsClockTheTakeHoldsExactlyItsSteps) {
         const auto started = std::chrono::steady_clock::now();
         std::vector<float> block(128 * 2);
         std::vector<int16_t> pcm(128 * 2);
+        const std::vector<int16_t> delay(static_cast<size_t>(2 * inputDelay), 0);
+        bool delayed = false;
         while (!done.load(std::memory_order_acquire)) {
             const auto elapsed = std::chrono::steady_clock::now() - started;
             const int64_t due =
@@ -594,6 +602,11 @@ TEST_F(ExportTest, OnTheOutputsClockTheTakeHoldsExactlyItsSteps) {
                 engine.process(block.data(), 128);
                 for (size_t i = 0; i < block.size(); ++i)
                     pcm[i] = static_cast<int16_t>(std::lround(block[i] * 32767.0f));
+                // The input's first frames are the delay's silence once it runs.
+                if (!delayed && threaded.running()) {
+                    threaded.feed(delay.data(), static_cast<uint32_t>(inputDelay));
+                    delayed = true;
+                }
                 threaded.feed(pcm.data(), 128);
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -619,6 +632,15 @@ TEST_F(ExportTest, OnTheOutputsClockTheTakeHoldsExactlyItsSteps) {
     std::vector<int64_t> clicks;
     for (int step : {1, 9, 17, 25}) clicks.push_back(frameOf(step) - frameOf(0));
     EXPECT_EQ(test::onsets(take.samples, 0, 0.5f, 500), clicks);
+}
+
+TEST_F(ExportTest, OnTheOutputsClockTheTakeHoldsExactlyItsSteps) {
+    exportOnTheOutputsClock(0);
+}
+
+// The take is found in the recording by its sound, wherever the input's delay put it.
+TEST_F(ExportTest, TheTakeStartsOnItsFirstStepWhateverTheInputsDelay) {
+    exportOnTheOutputsClock(300);
 }
 
 }  // namespace
