@@ -5,7 +5,9 @@
 // and loaded again.
 //
 // Reports, and fails (exit 1) unless each is zero:
-//   - memory growth: resident set size (VmRSS) at the end less the size after warm-up;
+//   - memory growth: resident set size (VmRSS) at the end less the size after warm-up, less
+//     a few pages of slack (kRssSlackKb) that the allocator and the thread stacks may touch
+//     once in a while; a leak of one byte per step over the default passes shows as 310 kB;
 //   - live voices of the engine after every slot was cleared;
 //   - step grid drift: the onsets of voice 1 (hard left, a click on steps 1, 9, 17, 25)
 //     against the frames where those steps began, less the offset of the first one.
@@ -52,6 +54,8 @@ namespace {
 
 // Quiet frames before a rise counts as a new onset: longer than a click, shorter than a step.
 constexpr int64_t kOnsetGap = 4000;
+// Resident-size growth not taken for a leak: a few pages, once in a while (seen: 4 kB).
+constexpr long kRssSlackKb = 16;
 
 long residentKb() {
     std::ifstream status("/proc/self/status");
@@ -207,7 +211,7 @@ int main(int argc, char** argv) {
                 onsets.size(), expected.size(), static_cast<long long>(offset),
                 static_cast<long long>(maxDrift));
     form.reset();
-    const bool ok = (growth <= 0 || ZB_SOAK_SANITIZED) && live == 0 && maxDrift == 0 &&
+    const bool ok = (growth <= kRssSlackKb || ZB_SOAK_SANITIZED) && live == 0 && maxDrift == 0 &&
                     countsMatch && dialogs.messages == 0 && !expected.empty();
     std::printf("soak: %s\n", ok ? "PASSED" : "FAILED");
     return ok ? 0 : 1;
