@@ -158,8 +158,9 @@ TEST(ExportE2e, ExportRecordsTheLoopThroughTheSoundServerAndSavesIt) {
         const double framesPerStep = span / 20.0;
         EXPECT_GT(framesPerStep, 44100 * 0.125 * 0.7);
         EXPECT_LT(framesPerStep, 44100 * 0.125 * 1.3);
-        // The first click comes within the take's first steps (step 1 plus the latency).
-        EXPECT_LT(found[0], static_cast<int64_t>(3 * framesPerStep));
+        // The take starts on step 1's click, found in the recording by its sound (5 ms of
+        // slack for a machine where it is not found and the latencies' estimate stands).
+        EXPECT_LE(found[0], 44100 * 5 / 1000);
         // The right channel carries the same clicks (pan 0).
         EXPECT_EQ(onsets(take.samples, 1, 0.3f, 2000).size(), 4u);
         break;
