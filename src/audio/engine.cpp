@@ -326,8 +326,8 @@ void Engine::process(float* out, uint32_t frames) {
         silentAfter_.store(sounding ? kSounding : appliedBatches_.load(std::memory_order_relaxed),
                            std::memory_order_release);
     }
-    if (copyRequest_.load(std::memory_order_acquire) != 0)
-        keepCopy(out, base, frames);
+    if (const uint32_t request = copyRequest_.load(std::memory_order_acquire); request != 0)
+        keepCopy(request, out, base, frames);
     framesRendered_.store(base + frames, std::memory_order_release);
 }
 
@@ -352,8 +352,7 @@ int64_t Engine::copiedOutput(const float*& stereo) const {
     return static_cast<int64_t>(done & 0xffffffffu);
 }
 
-void Engine::keepCopy(const float* out, int64_t base, uint32_t frames) {
-    const uint32_t request = copyRequest_.load(std::memory_order_acquire);
+void Engine::keepCopy(uint32_t request, const float* out, int64_t base, uint32_t frames) {
     const int64_t first = copyFirst_.load(std::memory_order_relaxed);
     const int64_t wanted = copyFrames_.load(std::memory_order_relaxed);
     if (request != copySeen_) {

@@ -130,9 +130,9 @@ private:
     void applyCommand(const Command& c);
     // Returns whether some voice still plays or fades at the end of these frames.
     bool mixAll(float* out, uint32_t frames);
-    // Audio thread: copies what the block starting at output frame `base` holds of the
-    // requested copy.
-    void keepCopy(const float* out, int64_t base, uint32_t frames);
+    // Audio thread: copies what the block starting at output frame `base` holds of the copy
+    // with this request number.
+    void keepCopy(uint32_t request, const float* out, int64_t base, uint32_t frames);
 
     int outputRate_;
     Resampler resampler_;
