@@ -180,13 +180,18 @@ void pause(int ms) {
 }
 
 // How late the step events of one timer run against their due time (their step's frame
-// less the look-ahead), measured on the output's frame count when the handler is done.
+// less the look-ahead), measured on the output's frame count when the handler is done
+// (its batch is committed by then).
 class Lateness : public QObject {
 public:
     Lateness(zb::StepTimer* timer, const zb::audio::Engine& engine)
         : timer_(timer), engine_(engine) {
         connect(timer, &zb::StepTimer::timeout, this, [this] {
             ++events;
+            // The take's last event stops the timer and then waits for the recording to
+            // end and saves it; its batch went out before that wait.
+            if (!timer_->isActive())
+                return;
             const int64_t frame = timer_->stepFrame();
             if (frame == zb::StepTimer::kNoFrame) {
                 ++unslaved;
