@@ -101,6 +101,8 @@ void Form1::InitSoundDevice() {
             watch->stop();
             timBpm->setFrameClock({});
             timRec->setFrameClock({});
+            if (unloaded_)
+                return;  // no window left to say it from
             dialogs().message(this, QString::fromLatin1(kSoundLostText), QStringLiteral("Zembrola"),
                               MsgIcon::Error, MsgButtons::Ok);
         });
@@ -120,6 +122,11 @@ void Form1::closeEvent(QCloseEvent* event) {
         return;
     }
     unloaded_ = true;
+    // The step timers belong to the window and go with it: another window open keeps the
+    // program running, and nothing would be left to stop the loop. What already sounds
+    // plays on to its end.
+    timBpm->stop();
+    timRec->stop();
     event->accept();
 }
 

@@ -13,7 +13,8 @@ namespace zb::voices {
 // an optional fraction (".5" and "5." count), an optional exponent ("e" or "E", optional
 // sign, digits), optional blanks. Anything else, including an empty text, a lone sign or a
 // half-typed exponent such as "1e", yields no value. Numbers too large for a double read as
-// an infinity, numbers too small as zero; neither is ever in a box's range.
+// an infinity (never in a box's range), numbers too small as zero, as a conversion to double
+// gives them.
 std::optional<double> ParseDecimal(std::string_view text);
 
 // Rounds to the nearest integer, an exact half going to the even neighbour. The argument

@@ -229,6 +229,24 @@ TEST_F(Transport, NoLoopEndStopsTheLastStepAtOnce) {
     EXPECT_EQ(form().currentStep, 2);
 }
 
+// With another window keeping the program alive, closing the main window ends the loop's
+// steps (no control is left to stop it) but cuts nothing already sounding.
+TEST_F(Transport, ClosingTheWindowEndsTheStepsButNotTheSound) {
+    loadVoice(fx, 0, sample);
+    setModes(form(), 0, {3, 3, 0, 0, 3, 2});
+    form().ckLoop->setChecked(true);
+    form().show();
+    form().cmdPlay->click();
+    seq().timBpm_Timer();
+    tick();
+    seq().timBpm_Timer();
+    ASSERT_TRUE(form().close());
+    EXPECT_FALSE(form().timBpm->isActive());
+    EXPECT_FALSE(form().timRec->isActive());
+    EXPECT_TRUE(renderStep(fx, kRamp).audible);  // step 2's note rings on
+    EXPECT_EQ(form().voices[0].mainBuffer->GetStatus(), audio::kStatusPlaying);
+}
+
 TEST_F(Transport, StopSilencesAndRestartsAtStepOne) {
     loadVoice(fx, 0, sample);
     setModes(form(), 0, {3, 3, 0, 0, 3, 2});
