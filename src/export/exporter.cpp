@@ -412,7 +412,14 @@ void Exporter::TakeGuard(int16_t& cancel) {
         // An export cut short by the closing leaves what it recorded as the take to save.
         if (exporting_)
             abortExport(true);
+        // The take may have ended, and been saved, while the question was up.
+        if (!hasUnsavedTake(takePath, takeSaved))
+            return;
         cmdSave_Click();
+        // A take that only the capture device holds would end with the program: the window
+        // stays open until it is saved or given up with Yes.
+        if (takeInMemory_)
+            cancel = 1;
         return;
     }
     if (answer == MsgResult::Yes) {

@@ -401,6 +401,16 @@ TEST(ReliabilityE2e, AFullDiskWhileTheTakeIsWrittenKeepsItInMemoryUntilItIsSaved
         w.dialogs.messageAnswers.push_back(MsgResult::Cancel);
         form.close();
         EXPECT_FALSE(form.unloaded());
+        // Nor when the answer is No and the save fails or is cancelled: the program would
+        // end with the only copy.
+        w.dialogs.messageAnswers.push_back(MsgResult::No);
+        w.dialogs.saveAnswers.push_back(w.savedPath("on close"));
+        form.close();
+        EXPECT_FALSE(form.unloaded());
+        w.dialogs.messageAnswers.push_back(MsgResult::No);
+        w.dialogs.saveAnswers.push_back(QString());
+        form.close();
+        EXPECT_FALSE(form.unloaded());
         // Nor does a new export drop it when its save fails again.
         w.dialogs.messageAnswers.push_back(MsgResult::No);
         w.dialogs.saveAnswers.push_back(w.savedPath("still full"));

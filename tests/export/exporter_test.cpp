@@ -472,6 +472,29 @@ TEST_F(ExportTest, ClosingDuringAnExport) {
     }
 }
 
+// The question is modal but the export's timer runs on: the take may end, and be saved,
+// before the answer comes. No then has nothing left to save and asks nothing more.
+TEST_F(ExportTest, ATakeSavedWhileTheQuitQuestionIsUpIsNotSavedAgain) {
+    build(&input);
+    loadClick(0);
+    form().cmdStartRecord->click();
+    step(10);
+    dialogs().clear();
+    dialogs().messageAnswers.push_back(MsgResult::No);
+    dialogs().saveAnswers.push_back(target("ended meanwhile"));
+    dialogs().onMessage = [this](const test::MessageRecord& m) {
+        if (m.text == "Quit Without Saving ?")
+            runExport();
+    };
+    form().close();
+    dialogs().onMessage = nullptr;
+    EXPECT_TRUE(form().unloaded());
+    EXPECT_TRUE(exporter().takeSaved);
+    EXPECT_TRUE(test::readWav(target("ended meanwhile.Wav")).ok);
+    EXPECT_EQ(dialogs().saves.size(), 1u);
+    EXPECT_EQ(dialogs().messages.size(), 1u);  // no failure message
+}
+
 TEST_F(ExportTest, ACaptureDeviceWithoutInputStillEndsTheExport) {
     build(nullptr);
     loadClick(0);
