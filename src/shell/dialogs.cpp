@@ -132,6 +132,9 @@ QString QtDialogs::saveFile(QWidget* parent, const QString& title, const QString
     QFileDialog dialog(parent, title);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
+    // The take is written under the chosen name plus ".Wav" and never over an existing file,
+    // so a question about replacing the chosen name would ask about the wrong file.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
     const QStringList filters = qtNameFilters(filter);
     if (!filters.isEmpty())
         dialog.setNameFilters(filters);
