@@ -340,7 +340,10 @@ void Exporter::FinishCapture() {
         // temporary folder takes it instead, and failing that the device keeps it in memory
         // for the save step. Either way the user learns where it is.
         const QString intended = takePath;
-        const QString fallback = freeTakePathIn(QDir(QDir::tempPath()).filePath(kFallbackFolder));
+        // QDir::tempPath() is empty when $TMPDIR names no folder; never fall back to the
+        // working directory.
+        const QString temp = QDir::tempPath().isEmpty() ? QStringLiteral("/tmp") : QDir::tempPath();
+        const QString fallback = freeTakePathIn(QDir(temp).filePath(kFallbackFolder));
         sendCapture("save capture " + QFile::encodeName(fallback).toStdString());
         if (captureResult_ == capture::kOk) {
             takePath = fallback;
