@@ -7,6 +7,7 @@
 
 #include "audio/engine.h"
 #include "audio/realtime_threads.h"
+#include "audio/stream_health.h"
 
 namespace zb::audio {
 
@@ -74,14 +75,18 @@ std::vector<RtAudio::Api> candidateApis() {
     return order;
 }
 
-// RtAudio's error callback carries no user data, so the errors of output streams are counted
-// here and each driver compares the count with the one it was opened at. Once a stream has
-// failed (the sound server went away), RtAudio's thread would otherwise call the callback
-// again and again without waiting for the device.
+// RtAudio's error callback carries no user data, so the warnings and errors of output
+// streams are counted here and each driver's callback judges its stream from the counts
+// (StreamHealth). Once a stream has failed (the sound server went away), RtAudio's thread
+// would otherwise call the callback again and again without waiting for the device.
+std::atomic<uint64_t> outputWarnings{0};
 std::atomic<uint64_t> outputErrors{0};
 
-void countOutputError(RtAudioError::Type, const std::string&) {
-    outputErrors.fetch_add(1, std::memory_order_relaxed);
+void countOutputError(RtAudioError::Type type, const std::string&) {
+    if (type == RtAudioError::WARNING || type == RtAudioError::DEBUG_WARNING)
+        outputWarnings.fetch_add(1, std::memory_order_relaxed);
+    else
+        outputErrors.fetch_add(1, std::memory_order_relaxed);
 }
 
 class RtAudioDriver : public OutputDriver {
@@ -161,7 +166,8 @@ public:
 
     void stop() override {
         try {
-            if (rt_->isStreamOpen()) {
+            // Without a stream (the open failed) there is nothing to stop.
+            if (rt_ && rt_->isStreamOpen()) {
                 if (rt_->isStreamRunning())
                     rt_->abortStream();
                 rt_->closeStream();
@@ -179,13 +185,17 @@ public:
         auto* samples = static_cast<float*>(out);
         self->wakeups_.tick();
         if (!self->raised_) {
-            // Once, before the first period is heard: one system call, no lock.
+            // Once, before the first period is heard.
             self->raised_ = true;
             RaiseCallingThread();
         }
         // A failed stream is aborted (2) so that its thread waits instead of spinning; the
-        // UI thread sees failed() and closes it.
-        if (outputErrors.load(std::memory_order_relaxed) != self->errorBase_) {
+        // UI thread sees failed() and closes it. A single bad period (an underrun) is only
+        // a gap in the sound.
+        if (self->health_.note(outputWarnings.load(std::memory_order_relaxed),
+                               outputErrors.load(std::memory_order_relaxed)) ==
+            PeriodHealth::Failed) {
+            self->failed_.store(true, std::memory_order_relaxed);
             for (unsigned int i = 0; i < frames * 2; ++i) samples[i] = 0.0f;
             return 2;
         }
@@ -204,6 +214,8 @@ public:
     std::atomic<Engine*> engine_{nullptr};
     std::atomic<bool> failed_{false};
     uint64_t errorBase_ = outputErrors.load(std::memory_order_relaxed);
+    StreamHealth health_{outputWarnings.load(std::memory_order_relaxed),
+                         errorBase_};  // audio thread
     WakeupWatch wakeups_;
     bool raised_ = false;   // audio thread only
     bool resting_ = false;  // UI thread only

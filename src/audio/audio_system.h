@@ -2,8 +2,8 @@
 // The real system goes through RtAudio; the offline one renders on demand for tests and
 // benchmarks.
 //
-// Threads: openMixer/openOutput, start/stop are UI thread; OfflineDriver::render is
-// called by whoever drives the offline clock (a test's main thread).
+// Threads: every method is UI thread unless its comment says otherwise; OfflineDriver::render
+// is called by whoever drives the offline clock (a test's main thread).
 #pragma once
 
 #include <cstdint>

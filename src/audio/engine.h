@@ -56,6 +56,7 @@ public:
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
+    // Any thread (fixed at construction).
     int outputRate() const { return outputRate_; }
 
     // UI thread. Claims a voice for the sample; throws SoundError when all are taken.

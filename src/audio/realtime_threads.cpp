@@ -24,6 +24,14 @@ sched_param soundPriority() {
 
 bool RaiseCallingThread() noexcept {
     const sched_param param = soundPriority();
+    // A thread the sound library already runs in real time (JACK's process thread, at its
+    // server's priority) keeps what it has.
+    int policy = SCHED_OTHER;
+    sched_param current{};
+    if (pthread_getschedparam(pthread_self(), &policy, &current) == 0 &&
+        (policy == SCHED_FIFO || policy == SCHED_RR) &&
+        current.sched_priority >= param.sched_priority)
+        return true;
     return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
 }
 

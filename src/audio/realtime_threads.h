@@ -12,8 +12,9 @@ namespace zb::audio {
 // never wait for an application.
 constexpr int kSoundThreadPriority = 10;
 
-// Raises the calling thread. Audio thread, once at its start (one system call, no lock).
-// False when the system does not allow it.
+// Raises the calling thread, unless it already runs in real time at least as high. Audio
+// thread, once at its start (two system calls, no allocation). False when the system does
+// not allow it.
 bool RaiseCallingThread() noexcept;
 
 // Raises the sound library's own threads in this process (PulseAudio's client main loops,

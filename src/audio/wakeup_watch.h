@@ -20,6 +20,7 @@ public:
     // The sound queued ahead of a wake-up, in nanoseconds; a longer gap counts as a drop-out.
     explicit WakeupWatch(int64_t budgetNs = 0) : budgetNs_(budgetNs) {}
 
+    // Any thread.
     void setBudget(int64_t budgetNs) { budgetNs_.store(budgetNs, std::memory_order_relaxed); }
 
     // Stream thread, once per wake-up.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "audio/realtime_threads.h"
+#include "audio/stream_health.h"
 
 namespace zb::capture {
 
@@ -16,9 +17,11 @@ InputSystem::~InputSystem() = default;
 
 namespace {
 
-// RtAudio's error callback carries no user data: input stream errors are counted here and
-// each stream compares the count with the one it was opened at. A stream whose server went
-// away would otherwise have its callback called in a tight loop with stale frames.
+// RtAudio's error callback carries no user data: input stream warnings and errors are
+// counted here and each stream's callback judges its stream from the counts (StreamHealth).
+// A stream whose server went away would otherwise have its callback called in a tight loop
+// with stale frames.
+std::atomic<uint64_t> inputWarnings{0};
 std::atomic<uint64_t> inputErrors{0};
 
 constexpr unsigned int kInputPeriodFrames = 512;
@@ -50,6 +53,8 @@ public:
             options.streamName = "Zembrola capture";
             unsigned int frames = kInputPeriodFrames;
             errorBase_ = inputErrors.load(std::memory_order_relaxed);
+            health_ =
+                audio::StreamHealth(inputWarnings.load(std::memory_order_relaxed), errorBase_);
             audio_->openStream(nullptr, &params, RTAUDIO_SINT16,
                                static_cast<unsigned int>(sampleRate), &frames, &callback, this,
                                &options, &countErrors);
@@ -86,14 +91,25 @@ private:
                         void* user) {
         auto* self = static_cast<RtAudioInputStream*>(user);
         // A failed stream is aborted (2): what was recorded so far is kept, nothing is added.
-        if (inputErrors.load(std::memory_order_relaxed) != self->errorBase_)
-            return 2;
+        // After a failed read (an overrun) the frames handed over are stale: left out.
+        switch (self->health_.note(inputWarnings.load(std::memory_order_relaxed),
+                                   inputErrors.load(std::memory_order_relaxed))) {
+            case audio::PeriodHealth::Failed:
+                return 2;
+            case audio::PeriodHealth::Bad:
+                return 0;
+            case audio::PeriodHealth::Good:
+                break;
+        }
         if (input != nullptr)
             self->sink_.write(static_cast<const int16_t*>(input), frames);
         return 0;
     }
-    static void countErrors(RtAudioError::Type, const std::string&) {
-        inputErrors.fetch_add(1, std::memory_order_relaxed);
+    static void countErrors(RtAudioError::Type type, const std::string&) {
+        if (type == RtAudioError::WARNING || type == RtAudioError::DEBUG_WARNING)
+            inputWarnings.fetch_add(1, std::memory_order_relaxed);
+        else
+            inputErrors.fetch_add(1, std::memory_order_relaxed);
     }
 
     int64_t latencyFrames() const override {
@@ -110,6 +126,7 @@ private:
     FrameSink& sink_;
     unsigned int period_ = kInputPeriodFrames;
     uint64_t errorBase_ = 0;
+    audio::StreamHealth health_{0, 0};  // input thread once the stream runs
 };
 
 }  // namespace

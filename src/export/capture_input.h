@@ -25,7 +25,7 @@ public:
     virtual bool start() = 0;
     // After stop() returns, the sink is no longer called.
     virtual void stop() = 0;
-    // Frames between a sound reaching the input and the sink receiving it.
+    // UI thread. Frames between a sound reaching the input and the sink receiving it.
     virtual int64_t latencyFrames() const { return 0; }
 };
 
