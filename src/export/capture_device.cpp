@@ -237,13 +237,23 @@ void CaptureDevice::stopRecording() {
     if (stream_ == nullptr)
         return;
     if (keepCount_ >= 0) {
-        // The end of the span is still on its way through the output and the input.
+        // The end of the span is still on its way through the output and the input. The
+        // wait gives up only on an input that stopped delivering, not on a slow one.
+        using Clock = std::chrono::steady_clock;
         const size_t wanted = static_cast<size_t>(keepFrom_ + keepCount_) * recChannels_;
-        const auto giveUp =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(kSpanWaitMs);
-        while (recordedSamples_.load(std::memory_order_acquire) < wanted &&
-               std::chrono::steady_clock::now() < giveUp)
+        size_t seen = recordedSamples_.load(std::memory_order_acquire);
+        auto giveUp = Clock::now() + std::chrono::milliseconds(kSpanWaitMs);
+        const auto never = Clock::now() + std::chrono::milliseconds(kSpanWaitMaxMs);
+        while (seen < wanted && Clock::now() < never) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            const size_t now = recordedSamples_.load(std::memory_order_acquire);
+            if (now != seen) {
+                seen = now;
+                giveUp = Clock::now() + std::chrono::milliseconds(kSpanWaitMs);
+            } else if (Clock::now() >= giveUp) {
+                break;
+            }
+        }
     }
     stream_->stop();
     draining_.store(false, std::memory_order_release);

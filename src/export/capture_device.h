@@ -80,7 +80,8 @@ public:
     // step that made it; this keeps exactly the steps' own span. A new "record" keeps
     // everything again.
     void keepSpan(int64_t from, int64_t count);
-    static constexpr int kSpanWaitMs = 300;
+    static constexpr int kSpanWaitMs = 300;      // without a new frame
+    static constexpr int kSpanWaitMaxMs = 2000;  // in all, however the input trickles
 
     // While recording: frames between a sound reaching the input and the recording.
     int64_t inputLatencyFrames() const { return stream_ ? stream_->latencyFrames() : 0; }
