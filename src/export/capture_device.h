@@ -75,7 +75,7 @@ public:
     void setOnRecordingBegins(std::function<void()> hook) { onRecordingBegins_ = std::move(hook); }
 
     // UI thread, between "record" and "save": "save" writes only the frames [from, from +
-    // count) of the recording, and a later "stop" first waits a moment (kSpanWaitMs at most)
+    // count) of the recording, and a later "stop" first waits, while frames still arrive,
     // for the input to deliver them. The sound of a step reaches the input later than the
     // step that made it; this keeps exactly the steps' own span. A new "record" keeps
     // everything again.

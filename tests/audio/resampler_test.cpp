@@ -41,7 +41,10 @@ TEST(Resampler, InBandTonesPassAndOutOfBandTonesDoNotFoldBack) {
     };
     const double reference = 20.0 * std::log10(0.5 / std::sqrt(2.0));
     for (const Tone& t : tones) {
-        const std::string path = dir.filePath("t.wav").toStdString();
+        // A file of its own per tone: a loaded sample is reused for the same path, size
+        // and time stamp, which a coarse file clock could repeat.
+        const std::string path =
+            dir.filePath(QString("t%1-%2.wav").arg(t.sourceHz).arg(t.frequency)).toStdString();
         ASSERT_TRUE(test::writeWav(path, {44100, 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT},
                                    test::sine(44100 * 4, t.sourceHz, 44100, 1, 0.5)));
         BufferDesc desc;

@@ -401,6 +401,24 @@ TEST_F(ExportTest, QuitWithoutSavingQuestion) {
     }
 }
 
+// Yes gives up everything with the take: the other windows close and what sounds stops.
+TEST_F(ExportTest, QuittingWithoutSavingClosesTheOtherWindowsAndStopsTheSound) {
+    loadClick(0);
+    exportUnsaved();
+    QWidget webPage;
+    webPage.show();
+    const std::shared_ptr<audio::SoundBuffer> playing = form().voices[0].mainBuffer;
+    playing->SetPlayPosition(0);
+    playing->Play(0);
+    fx->render(16);
+    ASSERT_EQ(playing->GetStatus(), audio::kStatusPlaying);
+    dialogs().messageAnswers.push_back(MsgResult::Yes);
+    form().close();
+    EXPECT_TRUE(form().unloaded());
+    EXPECT_FALSE(webPage.isVisible());
+    EXPECT_EQ(playing->GetStatus(), 0);
+}
+
 TEST_F(ExportTest, NoQuestionWithoutAnUnsavedTake) {
     loadClick(0);
     dialogs().saveAnswers.push_back(target("saved"));
@@ -543,6 +561,34 @@ TEST_F(ExportTest, ALoadDuringAnExportDoesNotHandBackPlayOrExport) {
     runExport();
     EXPECT_FALSE(exporter().exporting());
     EXPECT_TRUE(form().cmdPlay->isEnabled());
+}
+
+// A voice cleared during an export is silent from the next step on; with every voice
+// cleared the take still ends as usual and the controls come back, although only the
+// "No buffer" message can come of the export button then.
+TEST_F(ExportTest, ClearingEveryVoiceDuringAnExportSilencesTheRestOfTheTake) {
+    loadClick(0);
+    dialogs().saveAnswers.push_back(target("cleared"));
+    form().cmdStartRecord->click();
+    step(11);  // the silent step and steps 1 to 10
+    form().cmdKill[0]->click();
+    EXPECT_EQ(runExport(), 23);
+    EXPECT_FALSE(exporter().exporting());
+    const test::WavRead take = test::readWav(target("cleared.Wav"));
+    ASSERT_TRUE(take.ok);
+    const int64_t n = stepFrames();
+    EXPECT_EQ(take.info.frames, 33 * n);
+    EXPECT_EQ(test::onsets(take.samples, 0, 0.5f, n / 2), (std::vector<int64_t>{1 * n, 9 * n}));
+
+    EXPECT_TRUE(form().cmdStartRecord->isEnabled());
+    EXPECT_EQ(form().cmdStartRecord->text(), ">> export >>");
+    dialogs().clear();
+    commands.clear();
+    form().cmdStartRecord->click();
+    ASSERT_EQ(dialogs().messages.size(), 1u);
+    EXPECT_EQ(dialogs().messages[0].caption, "No buffer");
+    EXPECT_FALSE(exporter().exporting());
+    EXPECT_TRUE(commands.empty());
 }
 
 // A recording input fed from another thread, as a sound card's is. Its stop waits until

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QCloseEvent>
+#include <QFile>
 #include <QTimer>
 
 #include "audio/engine.h"
 #include "audio/sound.h"
 #include "export/exporter.h"
+#include "registry/fileass.h"
 #include "support/form_fixture.h"
 #include "support/wav_fixtures.h"
 
@@ -43,6 +45,8 @@ TEST(StartupTest, NormalStart) {
     ASSERT_NE(f.soundDevice, nullptr);
     EXPECT_NE(fx.driver(), nullptr);
     EXPECT_EQ(f.currentStep, 0);
+    // Start-up registered the song document type.
+    EXPECT_TRUE(QFile::exists(fileass::StorePathFor(fx.dataDir)));
     f.show();
     EXPECT_TRUE(f.isVisible());
 }

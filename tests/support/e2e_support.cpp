@@ -147,6 +147,8 @@ ChildProgram::ChildProgram(QString program, QStringList args)
     env_ = QProcessEnvironment::systemEnvironment();
     env_.insert("XDG_DATA_HOME", dataHome_);
     env_.insert("XDG_CONFIG_HOME", dir_.filePath("config"));
+    // The desktop databases' tools would run detached, past this test and its folder.
+    env_.insert("ZEMBROLA_NO_DESKTOP_REFRESH", "1");
     if (::geteuid() == 0 && !env_.contains("QTWEBENGINE_DISABLE_SANDBOX")) {
         env_.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");  // the sandbox refuses root
     }
