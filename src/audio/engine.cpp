@@ -311,15 +311,7 @@ void Engine::process(float* out, uint32_t frames) {
             mixAll(out + 2 * done, at - done);
             done = at;
         }
-        const int32_t count = begin->voice;
-        queue_.pop();
-        for (int32_t i = 0; i < count; ++i) {
-            const Command* c = queue_.front();
-            applyCommand(*c);
-            queue_.pop();
-        }
-        ++consumedBatches_;
-        appliedBatches_.fetch_add(1, std::memory_order_release);
+        applyBatch();
     }
     if (done < frames) {
         const bool sounding = mixAll(out + 2 * done, frames - done);
@@ -329,6 +321,24 @@ void Engine::process(float* out, uint32_t frames) {
     if (const uint32_t request = copyRequest_.load(std::memory_order_acquire); request != 0)
         keepCopy(request, out, base, frames);
     framesRendered_.store(base + frames, std::memory_order_release);
+}
+
+void Engine::applyBatch() {
+    const int32_t count = queue_.front()->voice;
+    queue_.pop();
+    for (int32_t i = 0; i < count; ++i) {
+        applyCommand(*queue_.front());
+        queue_.pop();
+    }
+    ++consumedBatches_;
+    appliedBatches_.fetch_add(1, std::memory_order_release);
+}
+
+void Engine::applyWithoutOutput() {
+    do {
+        while (consumedBatches_ < publishedBatches_.load(std::memory_order_acquire)) applyBatch();
+        flushOverflow();
+    } while (consumedBatches_ < publishedBatches_.load(std::memory_order_acquire));
 }
 
 void Engine::copyOutput(int64_t first, int64_t frames) {

@@ -109,6 +109,11 @@ public:
 
     // Audio thread. Mixes `frames` stereo frames into `out` (interleaved, overwritten).
     void process(float* out, uint32_t frames);
+    // UI thread, and only once no audio thread will call process() again (the output failed
+    // and its stream is closed). Applies every committed batch at once without rendering,
+    // so that commands and released samples do not pile up while the program goes on
+    // without sound. The frame count stands still.
+    void applyWithoutOutput();
 
     // Any thread.
     int64_t framesRendered() const { return framesRendered_.load(std::memory_order_acquire); }
@@ -116,6 +121,9 @@ public:
     uint64_t appliedBatches() const { return appliedBatches_.load(std::memory_order_acquire); }
 
 private:
+    // Audio thread (see applyWithoutOutput). Applies the next published batch.
+    void applyBatch();
+
     enum class Op : uint8_t { Begin, Attach, Detach, Play, Stop, SetPosition, SetRate, SetGain };
     struct Command {
         Op op;

@@ -118,6 +118,16 @@ bool SoundDevice::wakeOutput() {
     return driver_->wake();
 }
 
+void SoundDevice::runWithoutOutput() {
+    if (!outputClosed_) {
+        // Closing joins the stream's thread: from here on nothing else calls the engine.
+        driver_->stop();
+        outputClosed_ = true;
+    }
+    engine_->applyWithoutOutput();
+    engine_->collectGarbage();
+}
+
 void SoundDevice::SetCooperativeLevel(intptr_t /*window*/, int32_t level) {
     if (level < 1 || level > 4)
         throw SoundError(kErrInvalidParam, "unknown cooperative level");

@@ -130,6 +130,10 @@ public:
     // device has failed.
     bool wakeOutput();
     static constexpr int kQuietChecksToRest = 4;
+    // UI thread, called periodically once the driver has failed: closes the failed stream
+    // (the first time) and applies what the engine was asked without playing it, so that a
+    // program going on without sound does not pile up commands and samples.
+    void runWithoutOutput();
 
 private:
     friend class SoundRoot;
@@ -138,6 +142,7 @@ private:
     std::shared_ptr<Engine> engine_;
     std::unique_ptr<OutputDriver> driver_;
     int quietChecks_ = 0;
+    bool outputClosed_ = false;
     // The samples decoded last, reused while the same unchanged file is loaded again.
     std::weak_ptr<const SampleData> cache_;
     std::string cachePath_;

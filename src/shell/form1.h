@@ -134,6 +134,7 @@ private:
 
     Services services_;
     bool unloaded_ = false;
+    bool soundLost_ = false;  // the sound output failed (the user is told once)
     std::unique_ptr<Voices> voices_;
     std::unique_ptr<Sequencer> sequencer_;
     std::unique_ptr<Randomizer> randomizer_;

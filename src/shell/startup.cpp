@@ -98,7 +98,11 @@ void Form1::InitSoundDevice() {
                 d->restWhenQuiet(timBpm->isActive() || timRec->isActive());
                 return;
             }
-            watch->stop();
+            // What the steps ask of the buffers from now on is applied without a sound.
+            d->runWithoutOutput();
+            if (soundLost_)
+                return;
+            soundLost_ = true;
             timBpm->setFrameClock({});
             timRec->setFrameClock({});
             if (unloaded_)

@@ -302,6 +302,30 @@ TEST_F(EngineTest, ManyBatchesWithoutRenderingAreKeptInOrder) {
     EXPECT_NEAR(out[256 * 3 * 2], 0.3 * std::pow(10, -0.3), 1e-4);
 }
 
+// Once the output has failed, what the window asks is applied without rendering: neither
+// the queue nor the released samples pile up, and the frame count stands still.
+TEST(EngineWithoutOutput, AppliesEveryBatchAndFreesReleasedSamples) {
+    Engine engine(44100);
+    auto data = std::make_shared<SampleData>();
+    data->channels = 2;
+    data->sampleRate = 44100;
+    data->allocate(1000);
+    const std::weak_ptr<const SampleData> watch = data;
+    const int32_t voice = engine.addVoice(std::move(data));
+    engine.commit();
+    for (int i = 0; i < 20000; ++i) {  // more commands than the ring holds
+        engine.setGain(voice, 0.5f, 0.5f);
+        engine.commit();
+    }
+    engine.removeVoice(voice);
+    engine.commit();
+    engine.applyWithoutOutput();
+    EXPECT_EQ(engine.appliedBatches(), 20002u);
+    engine.collectGarbage();
+    EXPECT_TRUE(watch.expired());
+    EXPECT_EQ(engine.framesRendered(), 0);
+}
+
 // The engine's two threads for real: an audio thread mixes block after block while the UI
 // thread loads, plays, retunes, stops and releases buffers. Run under ThreadSanitizer by
 // the test command, this is where a race between them would show.
