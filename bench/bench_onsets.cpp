@@ -141,16 +141,19 @@ struct Figures {
     double meanAbs = 0, maxAbs = 0;  // onset interval minus the ideal period, frames
     double drift = 0;                // (last - first) minus the ideal, frames
     int worst = 0;                   // the interval with the largest deviation, from 1
+    double worstSigned = 0;          // its deviation: > 0 late (output ran dry), < 0 early
 };
 
 Figures measure(const std::vector<int64_t>& on, double period) {
     Figures r;
     for (size_t i = 1; i < on.size(); ++i) {
-        const double dev = std::fabs(static_cast<double>(on[i] - on[i - 1]) - period);
+        const double signedDev = static_cast<double>(on[i] - on[i - 1]) - period;
+        const double dev = std::fabs(signedDev);
         r.meanAbs += dev;
         if (dev > r.maxAbs) {
             r.maxAbs = dev;
             r.worst = static_cast<int>(i);
+            r.worstSigned = signedDev;
         }
         ++r.intervals;
     }
@@ -227,8 +230,8 @@ void printFigures(const char* what, int tempo, int stepMs, const Figures& f, siz
     const double period = stepMs * (kRate / 1000.0);
     std::printf(
         "onsets: %s, %d bpm (%d ms = %.1f frames): onset interval off the step period by mean "
-        "%.2f, max %.2f frames (interval %d) over %d intervals (goal <= 1 sample)\n",
-        what, tempo, stepMs, period, f.meanAbs, f.maxAbs, f.worst, f.intervals);
+        "%.2f, max %.2f frames (interval %d, %+.2f) over %d intervals (goal <= 1 sample)\n",
+        what, tempo, stepMs, period, f.meanAbs, f.maxAbs, f.worst, f.worstSigned, f.intervals);
     std::printf(
         "onsets: %s, %d bpm: drift of the last onset over the whole run %+.2f frames "
         "(goal <= 1 sample)\n",

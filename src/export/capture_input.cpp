@@ -25,6 +25,7 @@ std::atomic<uint64_t> inputWarnings{0};
 std::atomic<uint64_t> inputErrors{0};
 
 constexpr unsigned int kInputPeriodFrames = 512;
+constexpr unsigned int kInputPeriods = 8;
 
 class RtAudioInputStream : public InputStream {
 public:
@@ -51,6 +52,10 @@ public:
             params.firstChannel = 0;
             RtAudio::StreamOptions options;
             options.streamName = "Zembrola capture";
+            // The server keeps this many periods (about 100 ms) for a reader that comes late
+            // before it drops frames of the take; latency does not matter here, the take is
+            // found by its sound.
+            options.numberOfBuffers = kInputPeriods;
             unsigned int frames = kInputPeriodFrames;
             errorBase_ = inputErrors.load(std::memory_order_relaxed);
             health_ =
@@ -90,6 +95,12 @@ private:
     static int callback(void*, void* input, unsigned int frames, double, RtAudioStreamStatus,
                         void* user) {
         auto* self = static_cast<RtAudioInputStream*>(user);
+        if (!self->raised_) {
+            // Once, before the first period: a reader waiting behind busy programs loses
+            // frames of the take.
+            self->raised_ = true;
+            audio::RaiseCallingThread();
+        }
         // A failed stream is aborted (2): what was recorded so far is kept, nothing is added.
         // After a failed read (an overrun) the frames handed over are stale: left out.
         switch (self->health_.note(inputWarnings.load(std::memory_order_relaxed),
@@ -127,6 +138,7 @@ private:
     unsigned int period_ = kInputPeriodFrames;
     uint64_t errorBase_ = 0;
     audio::StreamHealth health_{0, 0};  // input thread once the stream runs
+    bool raised_ = false;               // input thread
 };
 
 }  // namespace
