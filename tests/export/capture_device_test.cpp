@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <chrono>
+#include <thread>
 
 #include "export/sample_ring.h"
 #include "support/wav_fixtures.h"
@@ -157,6 +159,29 @@ TEST_F(CaptureDeviceTest, KeepsOnlyTheSpanItIsGiven) {
     const QString whole = dir.filePath("whole.WAV");
     ASSERT_EQ(device.send("save capture " + whole.toStdString()), kOk);
     EXPECT_EQ(test::readWav16(whole).info.frames, 100);
+}
+
+// The end of the span comes through the output and the input after the stop is asked for.
+// An input that still delivers is waited for however long that takes in all (here longer
+// than the wait for an input that has gone quiet); only a pause in it ends the wait.
+TEST_F(CaptureDeviceTest, StopWaitsForTheSpanWhileTheInputStillDelivers) {
+    openAs16BitStereo();
+    ASSERT_EQ(device.send("record capture"), kOk);
+    constexpr int kPieces = 30, kPieceFrames = 500;
+    device.keepSpan(0, kPieces * kPieceFrames);
+    std::thread slowInput([&] {
+        for (int i = 0; i < kPieces; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(CaptureDevice::kSpanWaitMs / 20));
+            input.feed(ramp(kPieceFrames, i * kPieceFrames));
+        }
+    });
+    ASSERT_EQ(device.send("stop capture"), kOk);
+    slowInput.join();
+    const QString path = dir.filePath("slow.WAV");
+    ASSERT_EQ(device.send("save capture " + path.toStdString()), kOk);
+    const auto w = test::readWav16(path);
+    ASSERT_TRUE(w.ok);
+    EXPECT_EQ(w.info.frames, kPieces * kPieceFrames);
 }
 
 TEST_F(CaptureDeviceTest, FailsQuietlyWithCodes) {
