@@ -335,6 +335,8 @@ void Engine::applyBatch() {
 }
 
 void Engine::applyWithoutOutput() {
+    // Whatever waits in the overflow goes into the ring as room is made; it stops when the
+    // overflow no longer publishes anything.
     do {
         while (consumedBatches_ < publishedBatches_.load(std::memory_order_acquire)) applyBatch();
         flushOverflow();

@@ -246,9 +246,9 @@ void CaptureDevice::stopRecording() {
         const auto never = Clock::now() + std::chrono::milliseconds(kSpanWaitMaxMs);
         while (seen < wanted && Clock::now() < never) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            const size_t now = recordedSamples_.load(std::memory_order_acquire);
-            if (now != seen) {
-                seen = now;
+            const size_t got = recordedSamples_.load(std::memory_order_acquire);
+            if (got != seen) {
+                seen = got;
                 giveUp = Clock::now() + std::chrono::milliseconds(kSpanWaitMs);
             } else if (Clock::now() >= giveUp) {
                 break;

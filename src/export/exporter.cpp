@@ -342,7 +342,9 @@ void Exporter::FinishCapture() {
         const QString intended = takePath;
         // QDir::tempPath() is empty when $TMPDIR names no folder; never fall back to the
         // working directory.
-        const QString temp = QDir::tempPath().isEmpty() ? QStringLiteral("/tmp") : QDir::tempPath();
+        QString temp = QDir::tempPath();
+        if (temp.isEmpty())
+            temp = QStringLiteral("/tmp");
         const QString fallback = freeTakePathIn(QDir(temp).filePath(kFallbackFolder));
         sendCapture("save capture " + QFile::encodeName(fallback).toStdString());
         if (captureResult_ == capture::kOk) {
