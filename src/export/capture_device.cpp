@@ -285,8 +285,9 @@ void CaptureDevice::drainOnce() {
 int32_t CaptureDevice::save(const std::string& path) {
     if (!haveRecording_)
         return kErrNothingRecorded;
-    // Created exclusively: a save never replaces a file that is already there.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // Created exclusively: a save never replaces a file that is already there, nor writes
+    // through a link.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0)
         return kErrWriteFailed;
     SF_INFO info{};

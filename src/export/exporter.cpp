@@ -35,8 +35,6 @@ int64_t stepFrameOf(const Timer* timer) {
         return audio::Engine::kAsap;
     }
 }
-// Where a take goes when the take folder cannot hold it, below the temporary folder.
-const QString kFallbackFolder = QStringLiteral("zembrola-takes/");
 const char* const kTakeMovedText =
     "The take could not be written to \"%1\".\nThe recording is kept in \"%2\".";
 const char* const kTakeInMemoryText =
@@ -336,8 +334,8 @@ void Exporter::FinishCapture() {
     alignTakeSpan();
     sendCapture("save capture " + QFile::encodeName(takePath).toStdString());
     if (captureResult_ == capture::kErrWriteFailed) {
-        // The take folder cannot hold the take (not writable, the disk or a quota full): the
-        // temporary folder takes it instead, and failing that the device keeps it in memory
+        // The take folder cannot hold the take (not writable, the disk or a quota full): a
+        // private folder in the runtime or temporary folder takes it instead, and failing that the device keeps it in memory
         // for the save step. Either way the user learns where it is.
         const QString intended = takePath;
         // QDir::tempPath() is empty when $TMPDIR names no folder; never fall back to the
@@ -345,9 +343,14 @@ void Exporter::FinishCapture() {
         QString temp = QDir::tempPath();
         if (temp.isEmpty())
             temp = QStringLiteral("/tmp");
-        const QString fallback = freeTakePathIn(QDir(temp).filePath(kFallbackFolder));
-        sendCapture("save capture " + QFile::encodeName(fallback).toStdString());
-        if (captureResult_ == capture::kOk) {
+        // Other users must not be able to read, swap or delete the only copy of the take.
+        fallbackFolder_ =
+            privateTakeFolder(qEnvironmentVariable("XDG_RUNTIME_DIR"), temp, fallbackFolder_);
+        const QString fallback =
+            fallbackFolder_.isEmpty() ? QString() : freeTakePathIn(fallbackFolder_);
+        if (!fallback.isEmpty())
+            sendCapture("save capture " + QFile::encodeName(fallback).toStdString());
+        if (!fallback.isEmpty() && captureResult_ == capture::kOk) {
             takePath = fallback;
             form_.dialogs().message(&form_,
                                     QString::fromLatin1(kTakeMovedText).arg(intended, fallback),

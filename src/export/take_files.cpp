@@ -49,7 +49,43 @@ bool writeAll(int fd, const char* data, size_t size) {
     return true;
 }
 
+// The folder itself (not a link to one), owned by this user, closed to everyone else.
+bool isPrivateFolder(const QByteArray& path) {
+    struct stat st {};
+    return !path.isEmpty() && ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+}
+
+QByteArray withoutTrailingSlash(const QString& folder) {
+    QByteArray path = QFile::encodeName(folder);
+    while (path.size() > 1 && path.endsWith('/')) path.chop(1);
+    return path;
+}
+
 }  // namespace
+
+QString privateTakeFolder(const QString& runtimeDir, const QString& tempDir,
+                          const QString& earlier) {
+    const QByteArray runtime = withoutTrailingSlash(runtimeDir);
+    if (isPrivateFolder(runtime)) {
+        const QByteArray folder = runtime + "/zembrola-takes";
+        // An existing entry is checked like a new one: no one else can have put it there,
+        // but it may be a link or a folder the user opened up.
+        if ((::mkdir(folder.constData(), 0700) == 0 || errno == EEXIST) && isPrivateFolder(folder))
+            return QFile::decodeName(folder) + QLatin1Char('/');
+    }
+    if (isPrivateFolder(withoutTrailingSlash(earlier)))
+        return earlier;
+    const QByteArray temp = withoutTrailingSlash(tempDir);
+    if (temp.isEmpty())
+        return {};
+    // A new name every time, made with mode 0700: a shared folder holds nothing that another
+    // user could have prepared.
+    QByteArray pattern = temp + "/zembrola-takes-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr)
+        return {};
+    return QFile::decodeName(pattern) + QLatin1Char('/');
+}
 
 CopyResult copyWithoutOverwrite(const QString& source, const QString& target) {
     const QByteArray src = QFile::encodeName(source);

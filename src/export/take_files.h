@@ -24,6 +24,13 @@ bool removeTakeFile(const QString& path);
 // True when anything (file, directory, link, even a dangling one) holds the path.
 bool pathTaken(const QString& path);
 
+// A folder for takes that only this user can enter, with its trailing "/":
+// runtimeDir/zembrola-takes/ when the runtime folder is the user's own, else `earlier` when
+// it is still such a folder, else a new one made below tempDir. Never a folder reached
+// through a link, nor one another user owns or may enter. Empty when none can be had.
+QString privateTakeFolder(const QString& runtimeDir, const QString& tempDir,
+                          const QString& earlier);
+
 // The message shown when a take could not be copied to target; error is the copy's errno,
 // takeExists whether the take file is there at all.
 QString copyFailureText(const QString& target, const QString& takePath, int error, bool takeExists);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QFile>
@@ -715,6 +716,32 @@ TEST_F(ExportTest, OnTheOutputsClockTheTakeHoldsExactlyItsSteps) {
 // The take is found in the recording by its sound, wherever the input's delay put it.
 TEST_F(ExportTest, TheTakeStartsOnItsFirstStepWhateverTheInputsDelay) {
     exportOnTheOutputsClock(300);
+}
+
+// With the take folder unusable the take goes to a folder only this user can enter, never
+// through a link another user planted where such a folder would be.
+TEST_F(ExportTest, TheFallbackTakeFolderIsPrivateAndNeverALink) {
+    const QDir tmp(fx->tempDir);
+    ASSERT_TRUE(tmp.mkpath("theirs") && tmp.mkpath("run"));
+    QFile::setPermissions(tmp.filePath("run"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ASSERT_TRUE(QFile::link(tmp.filePath("theirs"), tmp.filePath("run/zembrola-takes")));
+    ASSERT_TRUE(QFile::link(tmp.filePath("theirs"), tmp.filePath("zembrola-takes")));
+    QFile blocker(QDir(fx->dataDir).filePath("takes"));  // a file where the take folder goes
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    const QByteArray oldTmp = qgetenv("TMPDIR"), oldRun = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("TMPDIR", QFile::encodeName(fx->tempDir));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(tmp.filePath("run")));
+    loadClick(0);
+    form().cmdStartRecord->click();
+    runExport();
+    qputenv("TMPDIR", oldTmp);
+    qputenv("XDG_RUNTIME_DIR", oldRun);
+    EXPECT_TRUE(test::readWav(exporter().takePath).ok);
+    EXPECT_TRUE(QDir(tmp.filePath("theirs")).isEmpty());
+    struct stat st {};
+    ASSERT_EQ(::lstat(QFile::encodeName(QFileInfo(exporter().takePath).path()), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode) && (st.st_mode & 077) == 0);
 }
 
 }  // namespace
