@@ -6,6 +6,7 @@
 #include <cmath>
 #include <optional>
 #include <type_traits>
+#include <utility>
 
 #include "audio/audio_system.h"
 #include "audio/engine.h"
@@ -262,7 +263,12 @@ void Exporter::endOfTake() {
     silenceQuietly();
     captureStarted = false;
     FinishCapture();
-    cmdSave_Click();
+    // A save dialog over the quit question would take the keys meant for the question:
+    // the question's answer offers the save instead.
+    if (quitQuestionUp_)
+        saveAfterQuestion_ = true;
+    else
+        cmdSave_Click();
     RestoreIdleControls();
     exporting_ = false;
     form_.currentStep = 1;
@@ -335,8 +341,9 @@ void Exporter::FinishCapture() {
     sendCapture("save capture " + QFile::encodeName(takePath).toStdString());
     if (captureResult_ == capture::kErrWriteFailed) {
         // The take folder cannot hold the take (not writable, the disk or a quota full): a
-        // private folder in the runtime or temporary folder takes it instead, and failing that the device keeps it in memory
-        // for the save step. Either way the user learns where it is.
+        // private folder in the runtime or temporary folder takes it instead, and failing
+        // that the device keeps it in memory for the save step. Either way the user learns
+        // where it is.
         const QString intended = takePath;
         // QDir::tempPath() is empty when $TMPDIR names no folder; never fall back to the
         // working directory.
@@ -413,9 +420,12 @@ void Exporter::abortExport(bool keepRecording) {
 void Exporter::TakeGuard(int16_t& cancel) {
     if (!hasUnsavedTake(takePath, takeSaved))
         return;
+    quitQuestionUp_ = true;
     const MsgResult answer =
         form_.dialogs().message(&form_, QStringLiteral("Quit Without Saving ?"), kRecorderCaption,
                                 MsgIcon::None, MsgButtons::YesNoCancel);
+    quitQuestionUp_ = false;
+    const bool endedMeanwhile = std::exchange(saveAfterQuestion_, false);
     if (answer == MsgResult::No) {
         // An export cut short by the closing leaves what it recorded as the take to save.
         if (exporting_)
@@ -438,6 +448,9 @@ void Exporter::TakeGuard(int16_t& cancel) {
         form_.ReleaseAllBuffers();
         return;
     }
+    // The window stays; a take that ended meanwhile gets the save its end would have offered.
+    if (endedMeanwhile && hasUnsavedTake(takePath, takeSaved))
+        cmdSave_Click();
     cancel = 1;
 }
 

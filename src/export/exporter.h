@@ -71,6 +71,9 @@ private:
     std::unique_ptr<capture::CaptureDevice> capture_;
     int32_t captureResult_ = 0;
     bool exporting_ = false;
+    // While "Quit Without Saving ?" is up, the end of a take leaves its save to the answer.
+    bool quitQuestionUp_ = false;
+    bool saveAfterQuestion_ = false;
     // The take could be written neither to the take folder nor to the temporary folder:
     // the capture device stays open and holds it until the save step writes it.
     bool takeInMemory_ = false;

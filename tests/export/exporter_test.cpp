@@ -491,27 +491,39 @@ TEST_F(ExportTest, ClosingDuringAnExport) {
     }
 }
 
-// The question is modal but the export's timer runs on: the take may end, and be saved,
-// before the answer comes. No then has nothing left to save and asks nothing more.
-TEST_F(ExportTest, ATakeSavedWhileTheQuitQuestionIsUpIsNotSavedAgain) {
-    build(&input);
-    loadClick(0);
-    form().cmdStartRecord->click();
-    step(10);
-    dialogs().clear();
-    dialogs().messageAnswers.push_back(MsgResult::No);
-    dialogs().saveAnswers.push_back(target("ended meanwhile"));
-    dialogs().onMessage = [this](const test::MessageRecord& m) {
-        if (m.text == "Quit Without Saving ?")
+// The question is modal but the export's timer runs on: the take may end while it is up.
+// Its Save As waits for the answer instead of opening over the question; then No saves,
+// Cancel offers the save the end of the take would have offered, Yes deletes the take.
+TEST_F(ExportTest, ATakeThatEndsWhileTheQuitQuestionIsUpWaitsForTheAnswer) {
+    for (const MsgResult answer : {MsgResult::No, MsgResult::Cancel, MsgResult::Yes}) {
+        SCOPED_TRACE(static_cast<int>(answer));
+        build(&input);
+        loadClick(0);
+        form().cmdStartRecord->click();
+        step(10);
+        dialogs().clear();
+        dialogs().messageAnswers.push_back(answer);
+        if (answer != MsgResult::Yes)
+            dialogs().saveAnswers.push_back(target("ended meanwhile"));
+        size_t savesWhileAsked = 99;
+        dialogs().onMessage = [&](const test::MessageRecord& m) {
+            if (m.text != "Quit Without Saving ?")
+                return;
             runExport();
-    };
-    form().close();
-    dialogs().onMessage = nullptr;
-    EXPECT_TRUE(form().unloaded());
-    EXPECT_TRUE(exporter().takeSaved);
-    EXPECT_TRUE(test::readWav(target("ended meanwhile.Wav")).ok);
-    EXPECT_EQ(dialogs().saves.size(), 1u);
-    EXPECT_EQ(dialogs().messages.size(), 1u);  // no failure message
+            savesWhileAsked = dialogs().saves.size();
+        };
+        const QString take = exporter().takePath;
+        form().close();
+        dialogs().onMessage = nullptr;
+        EXPECT_EQ(savesWhileAsked, 0u);
+        EXPECT_FALSE(exporter().exporting());
+        EXPECT_EQ(dialogs().messages.size(), 1u);  // no failure message
+        EXPECT_EQ(form().unloaded(), answer != MsgResult::Cancel);
+        EXPECT_EQ(dialogs().saves.size(), answer == MsgResult::Yes ? 0u : 1u);
+        EXPECT_EQ(exporter().takeSaved, answer != MsgResult::Yes);
+        EXPECT_EQ(test::readWav(target("ended meanwhile.Wav")).ok, answer != MsgResult::Yes);
+        EXPECT_FALSE(QFile::exists(take));
+    }
 }
 
 TEST_F(ExportTest, ACaptureDeviceWithoutInputStillEndsTheExport) {
