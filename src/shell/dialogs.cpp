@@ -1,7 +1,11 @@
 #include "shell/dialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QStandardPaths>
 
 namespace zb {
 
@@ -19,6 +23,58 @@ QString qtPatterns(const QString& patterns) {
     }
     return out.join(QLatin1Char(' '));
 }
+
+// The path a name typed in `folder` stands for: absolute as typed, "~" for the home folder,
+// anything else inside the folder.
+QString typedPath(const QString& folder, const QString& typed) {
+    if (typed == QLatin1String("~") || typed.startsWith(QLatin1String("~/")))
+        return QDir::homePath() + typed.mid(1);
+    if (QDir::isAbsolutePath(typed))
+        return typed;
+    return QDir(folder).filePath(typed);
+}
+
+// Qt's own file dialog reads a double quote in its name field as the start of a list of
+// quoted names, so `saved/q"uote` would become `uote` in whatever folder it shows. A name
+// holding a quote is taken as typed instead (an open dialog falls back to Qt's reading when
+// no such file exists, so a quoted name still opens).
+class FileDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    // The accepted file: the name taken as typed, else Qt's choice.
+    QString chosen() const {
+        if (!typed_.isEmpty())
+            return typed_;
+        const QStringList files = selectedFiles();
+        return files.isEmpty() ? QString() : files.front();
+    }
+
+    void accept() override {
+        typed_.clear();
+        // Only Qt's own dialog has the field; a desktop's dialog returns whole paths.
+        const auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (!edit || !edit->text().contains(QLatin1Char('"'))) {
+            QFileDialog::accept();
+            return;
+        }
+        const QString path = typedPath(directory().absolutePath(), edit->text());
+        const QFileInfo info(path);
+        if (info.isDir()) {
+            setDirectory(path);
+            return;
+        }
+        if (acceptMode() == AcceptOpen && !info.isFile()) {
+            QFileDialog::accept();
+            return;
+        }
+        typed_ = path;
+        QDialog::accept();
+    }
+
+private:
+    QString typed_;
+};
 
 }  // namespace
 
@@ -104,7 +160,7 @@ MsgResult QtDialogs::message(QWidget* parent, const QString& text, const QString
 }
 
 OpenFileResult QtDialogs::openFile(QWidget* parent, const OpenFileRequest& request) {
-    QFileDialog dialog(parent);
+    FileDialog dialog(parent);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     // The program only ever asks for a file that exists (and shows no read-only box).
     dialog.setFileMode(QFileDialog::ExistingFile);
@@ -120,16 +176,16 @@ OpenFileResult QtDialogs::openFile(QWidget* parent, const OpenFileRequest& reque
 
     OpenFileResult result;
     result.filterIndex = request.filterIndex;
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    if (dialog.exec() != QDialog::Accepted || dialog.chosen().isEmpty())
         return result;
-    result.fileName = dialog.selectedFiles().front();
+    result.fileName = dialog.chosen();
     const int row = filters.indexOf(dialog.selectedNameFilter());
     result.filterIndex = row >= 0 ? row + 1 : 1;
     return result;
 }
 
 QString QtDialogs::saveFile(QWidget* parent, const QString& title, const QString& filter) {
-    QFileDialog dialog(parent, title);
+    FileDialog dialog(parent, title);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     // The take is written under the chosen name plus ".Wav" and never over an existing file,
@@ -138,9 +194,21 @@ QString QtDialogs::saveFile(QWidget* parent, const QString& title, const QString
     const QStringList filters = qtNameFilters(filter);
     if (!filters.isEmpty())
         dialog.setNameFilters(filters);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    // As desktop save dialogs do: where the last save of this run went, else the music
+    // folder, else home; never the working folder, which is often the program's own.
+    QString start = lastSaveFolder_;
+    if (start.isEmpty() || !QFileInfo(start).isDir()) {
+        start = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+        if (start.isEmpty() || !QFileInfo(start).isDir())
+            start = QDir::homePath();
+    }
+    dialog.setDirectory(start);
+    if (dialog.exec() != QDialog::Accepted)
         return {};
-    return dialog.selectedFiles().front();
+    const QString chosen = dialog.chosen();
+    if (!chosen.isEmpty())
+        lastSaveFolder_ = QFileInfo(chosen).absolutePath();
+    return chosen;
 }
 
 }  // namespace zb

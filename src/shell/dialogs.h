@@ -54,7 +54,11 @@ public:
     MsgResult message(QWidget* parent, const QString& text, const QString& caption, MsgIcon icon,
                       MsgButtons buttons) override;
     OpenFileResult openFile(QWidget* parent, const OpenFileRequest& request) override;
+    // Opens where the last save of this run went, else in the music folder, else at home.
     QString saveFile(QWidget* parent, const QString& title, const QString& filter) override;
+
+private:
+    QString lastSaveFolder_;
 };
 
 }  // namespace zb

@@ -7,8 +7,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include "shell/look.h"
@@ -178,6 +180,44 @@ TEST(QtDialogsTest, SaveDialogTitleFilterAndName) {
 
     whenModal([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
     EXPECT_TRUE(dialogs.saveFile(nullptr, "Save Wave File", "*.WAV").isEmpty());
+}
+
+// Qt's dialog reads a double quote in its name field as the start of a list of quoted names;
+// the path typed is the one taken. The save dialog starts in the music folder, then where
+// the last save went.
+TEST(QtDialogsTest, NamesWithQuotesAreTakenAsTyped) {
+    test::ensureApp();
+    QTemporaryDir dir;
+    const QString saved = dir.filePath("sa\"ved"), sample = saved + "/q\"uote.wav";
+    ASSERT_TRUE(QDir(dir.path()).mkpath("home/Music") && QDir().mkpath(saved));
+    QFile(sample).open(QIODevice::WriteOnly);
+    const QByteArray oldHome = qgetenv("HOME"), oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", QFile::encodeName(dir.filePath("home")));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath("config")));
+    const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+    QtDialogs dialogs;
+    QString startedIn;
+    auto typeAndAccept = [&startedIn](const QString& text) {
+        whenModal([text, &startedIn](QWidget* w) {
+            auto* d = qobject_cast<QFileDialog*>(w);
+            startedIn = d->directory().absolutePath();
+            d->findChild<QLineEdit*>("fileNameEdit")->setText(text);
+            static_cast<QDialog*>(d)->accept();
+        });
+    };
+    typeAndAccept(saved + "/q\"uote");
+    EXPECT_EQ(dialogs.saveFile(nullptr, "Save Wave File", "*.WAV").toStdString(),
+              (saved + "/q\"uote").toStdString());
+    EXPECT_EQ(startedIn, music);
+    typeAndAccept("next");
+    EXPECT_EQ(dialogs.saveFile(nullptr, "Save Wave File", "*.WAV"), saved + "/next");
+    EXPECT_EQ(startedIn, saved);
+    typeAndAccept("q\"uote.wav");
+    OpenFileRequest request;
+    request.initialDir = saved;
+    EXPECT_EQ(dialogs.openFile(nullptr, request).fileName.toStdString(), sample.toStdString());
+    qputenv("HOME", oldHome);
+    qputenv("XDG_CONFIG_HOME", oldConfig);
 }
 
 }  // namespace
