@@ -105,6 +105,9 @@ SoundDevice::~SoundDevice() {
 }
 
 void SoundDevice::restWhenQuiet(bool clocksRunning) {
+    // A cleared slot's commit wakes the output only for the audio thread to let go of the
+    // sample; nothing else may come to free it before the output rests again.
+    engine_->collectGarbage();
     if (clocksRunning || !engine_->quiet()) {
         quietChecks_ = 0;
         return;

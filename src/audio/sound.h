@@ -124,7 +124,8 @@ public:
     // UI thread, called periodically (the window does every 250 ms). Lets the output rest
     // once the engine has been quiet at kQuietChecksToRest calls in a row while no step
     // clock runs, so an idle window costs no wake-ups. `clocksRunning`: a step clock is
-    // counting on the frame count.
+    // counting on the frame count. Also frees the samples the audio thread has let go of,
+    // so a cleared slot's memory returns without waiting for the next commit.
     void restWhenQuiet(bool clocksRunning);
     // UI thread. Starts a resting output again (also done by every commit); false when the
     // device has failed.

@@ -387,5 +387,25 @@ TEST_F(EngineTest, UiAndAudioThreadsShareTheEngineWithoutHarm) {
     EXPECT_EQ(engine.liveVoices(), 0);
 }
 
+// A slot cleared while the output rests gives its memory back at the window's next poll,
+// not only at the next play.
+TEST_F(EngineTest, ASampleClearedWhileTheOutputRestsIsFreed) {
+    Engine& engine = device->engine();
+    auto data = std::make_shared<SampleData>();
+    data->allocate(1000);
+    const std::weak_ptr<const SampleData> watch = data;
+    const int32_t voice = engine.addVoice(std::move(data));
+    engine.commit();
+    std::vector<float> out(2 * 256);
+    engine.process(out.data(), 256);  // the device's own thread
+    engine.removeVoice(voice);
+    engine.commit();  // the window's posted commit, which wakes the output, and its collection
+    engine.collectGarbage();
+    engine.process(out.data(), 256);  // the woken device lets go of the sample
+    for (int i = 0; i < SoundDevice::kQuietChecksToRest; ++i) device->restWhenQuiet(false);
+    EXPECT_TRUE(driver->resting());
+    EXPECT_TRUE(watch.expired());
+}
+
 }  // namespace
 }  // namespace zb::audio
