@@ -8,6 +8,7 @@
 // Members marked "any thread" read atomics only.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -36,6 +37,18 @@ struct SampleData {
     void allocate(int64_t n) {
         frames = n;
         samples.assign(static_cast<size_t>(n + 2 * kPad) * channels, 0.0f);
+    }
+    // Keeps the first n frames (n <= frames), each channel's run followed by its padding.
+    void truncate(int64_t n) {
+        const int64_t oldRun = frames + 2 * kPad, newRun = n + 2 * kPad;
+        for (int c = 1; c < channels; ++c) {
+            float* from = samples.data() + c * oldRun;
+            std::copy(from, from + newRun, samples.data() + c * newRun);
+        }
+        frames = n;
+        // Channel 0's new trailing padding was never written: it is silent already.
+        samples.resize(static_cast<size_t>(newRun) * channels);
+        samples.shrink_to_fit();
     }
     // Frame 0 of channel c (a mono sample answers for both channels).
     float* channel(int c) {

@@ -78,21 +78,30 @@ std::shared_ptr<const SampleData> DecodeWavFile(const std::string& path) {
     try {
         data->channels = outChannels;
         data->sampleRate = info.samplerate;
-        // Decode into a plain buffer first: a truncated data chunk yields fewer frames than
-        // announced, and those frames are kept.
-        std::vector<float> raw(static_cast<size_t>(info.frames) * info.channels);
-        const sf_count_t got = sf_readf_float(file.get(), raw.data(), info.frames);
-        const int64_t frames = got < 0 ? 0 : got;
-        if (frames < kMinBufferFrames)
-            throw SoundError(kErrBufferTooSmall, "WAV file holds too few frames: " + path);
-        data->allocate(frames);
+        // Read straight into the sample's own storage, a slice at a time, so a load never
+        // holds a second copy of the whole sample.
+        data->allocate(info.frames);
         // Channels beyond two are folded in: even ones to the left, odd ones to the right.
         const float norm =
             info.channels > 2 ? 1.0f / static_cast<float>((info.channels + 1) / 2) : 1.0f;
-        for (int c = 0; c < info.channels; ++c) {
-            float* dest = data->channel(c & 1);
-            for (int64_t f = 0; f < frames; ++f) dest[f] += raw[f * info.channels + c] * norm;
+        constexpr sf_count_t kSliceFrames = 16384;
+        std::vector<float> slice(static_cast<size_t>(kSliceFrames) * info.channels);
+        int64_t frames = 0;
+        while (frames < info.frames) {
+            const sf_count_t got = sf_readf_float(
+                file.get(), slice.data(), std::min<sf_count_t>(kSliceFrames, info.frames - frames));
+            if (got <= 0)
+                break;  // a truncated data chunk: the frames read so far are kept
+            for (int c = 0; c < info.channels; ++c) {
+                float* dest = data->channel(c & 1) + frames;
+                for (sf_count_t f = 0; f < got; ++f) dest[f] += slice[f * info.channels + c] * norm;
+            }
+            frames += got;
         }
+        if (frames < kMinBufferFrames)
+            throw SoundError(kErrBufferTooSmall, "WAV file holds too few frames: " + path);
+        if (frames < info.frames)
+            data->truncate(frames);
     } catch (const std::bad_alloc&) {
         throw SoundError(kErrOutOfMemory, "out of memory decoding " + path);
     }
