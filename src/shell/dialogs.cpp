@@ -53,7 +53,7 @@ public:
     void accept() override {
         typed_.clear();
         // Only Qt's own dialog has the field; a desktop's dialog returns whole paths.
-        const auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
         if (!edit || !edit->text().contains(QLatin1Char('"'))) {
             QFileDialog::accept();
             return;
@@ -62,6 +62,7 @@ public:
         const QFileInfo info(path);
         if (info.isDir()) {
             setDirectory(path);
+            edit->clear();
             return;
         }
         if (acceptMode() == AcceptOpen && !info.isFile()) {
