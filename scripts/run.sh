@@ -8,7 +8,7 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source "$here/lib/build.sh"
 source "$here/lib/session.sh"
 
-bash "$here/deps.sh"
+bash "$here/deps.sh" run
 zb_build "$ZB_ROOT/build" Release -DZEMBROLA_TESTS=OFF -DZEMBROLA_BENCH=OFF
 program="$ZB_ROOT/build/bin/zembrola"
 

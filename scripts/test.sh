@@ -12,7 +12,7 @@ source "$here/lib/session.sh"
 build_dir="${ZB_TEST_BUILD_DIR:-$ZB_ROOT/build-test}"
 started=$SECONDS
 
-bash "$here/deps.sh"
+bash "$here/deps.sh" test
 
 echo "== Building from scratch in $build_dir"
 rm -rf "$build_dir"

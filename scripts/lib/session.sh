@@ -67,7 +67,7 @@ zb_file_has_line() { grep -q '^[0-9][0-9]*$' "$1"; }
 start_virtual_display() {
     session_init
     if ! command -v Xvfb >/dev/null 2>&1; then
-        zb_say "Xvfb is not installed (Debian package xvfb); run scripts/deps.sh"
+        zb_say "Xvfb is not installed (Debian package xvfb); run scripts/deps.sh test"
         return 1
     fi
     local numfile="$ZB_SESSION_DIR/display"
@@ -95,7 +95,7 @@ sound_server_reachable() {
 start_null_sink() {
     session_init
     if ! command -v pulseaudio >/dev/null 2>&1 || ! command -v pactl >/dev/null 2>&1; then
-        zb_say "PulseAudio is not installed (pulseaudio, pulseaudio-utils); run scripts/deps.sh"
+        zb_say "PulseAudio is not installed (pulseaudio, pulseaudio-utils); run scripts/deps.sh test"
         return 1
     fi
     local pa="$ZB_SESSION_DIR/pulse"

@@ -3,11 +3,13 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <csignal>
 
 #include "audio/audio_system.h"
 #include "export/capture_input.h"
+#include "registry/program_location.h"
 #include "shell/dialogs.h"
 #include "shell/form1.h"
 #include "shell/services.h"
@@ -29,8 +31,10 @@ int main(int argc, char** argv) {
     services.audio = &audio;
     services.captureInput = &captureInput;
     services.now = [] { return QDateTime::currentDateTime(); };
-    services.programDir = QApplication::applicationDirPath();
-    services.executablePath = QApplication::applicationFilePath();
+    // Qt gives no path at all for a folder whose name is not UTF-8; the link always does.
+    services.executablePath = zb::location::ExecutablePath();
+    services.programDir =
+        zb::location::DataFolder(QFileInfo(services.executablePath).absolutePath());
     services.dataDir = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
                            .filePath(QStringLiteral("zembrola"));
 

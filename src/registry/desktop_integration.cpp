@@ -40,10 +40,69 @@ bool Representable(const QString& text) {
     if (text.isEmpty() || !text.isValidUtf16())
         return false;
     for (QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+        // U+FFFD stands for file-name bytes that are not UTF-8: the entry would name
+        // another file than the one that runs.
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F || c == QChar::ReplacementCharacter)
             return false;
     }
     return true;
+}
+
+QString UnescapeDesktopString(const QString& value) {
+    QString out;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value[i] != QLatin1Char('\\') || i + 1 == value.size()) {
+            out += value[i];
+            continue;
+        }
+        const QChar next = value[++i];
+        switch (next.unicode()) {
+            case 's':
+                out += QLatin1Char(' ');
+                break;
+            case 'n':
+                out += QLatin1Char('\n');
+                break;
+            case 't':
+                out += QLatin1Char('\t');
+                break;
+            case 'r':
+                out += QLatin1Char('\r');
+                break;
+            default:
+                out += next;
+        }
+    }
+    return out;
+}
+
+// The first argument of an Exec value whose string escapes are already undone.
+QString FirstExecArgument(const QString& exec) {
+    QString arg;
+    if (!exec.startsWith(QLatin1Char('"')))
+        return exec.section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty);
+    for (qsizetype i = 1; i < exec.size(); ++i) {
+        if (exec[i] == QLatin1Char('"'))
+            return arg;
+        if (exec[i] == QLatin1Char('\\') && i + 1 < exec.size())
+            ++i;
+        arg += exec[i];
+    }
+    return QString();  // no closing quote: not a valid Exec
+}
+
+QString ReadText(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+QString FindOnPath(const QString& name) {
+    return QStandardPaths::findExecutable(name);
+}
+
+bool SameFile(const QString& a, const QString& b) {
+    const QString canonical = QFileInfo(a).canonicalFilePath();
+    return !canonical.isEmpty() && canonical == QFileInfo(b).canonicalFilePath();
 }
 
 // True when the file now holds `bytes`: already did, or was rewritten.
@@ -169,7 +228,7 @@ std::optional<QString> DesktopEntryText(const DocumentClass& cls) {
     return QStringLiteral(
                "[Desktop Entry]\n"
                "Type=Application\n"
-               "Version=1.5\n"
+               "Version=1.4\n"
                "Name=Zembrola\n"
                "GenericName=Step Sequencer\n"
                "Comment=Four-voice sample step sequencer\n"
@@ -200,20 +259,72 @@ QList<QStringList> RefreshCommands(const QString& xdgDataHome, bool refreshMime,
     return commands;
 }
 
-QList<QStringList> IntegrateWithDesktop(const QString& xdgDataHome, const DocumentClass& cls) {
+QString EntryProgram(const QString& entryText,
+                     const std::function<QString(const QString&)>& findTool) {
+    QString tryExec;
+    QString exec;
+    bool inMainGroup = false;
+    for (const QString& raw : entryText.split(QLatin1Char('\n'))) {
+        const QString line = raw.trimmed();
+        if (line.startsWith(QLatin1Char('['))) {
+            inMainGroup = line == QStringLiteral("[Desktop Entry]");
+            continue;
+        }
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (!inMainGroup || eq < 0)
+            continue;
+        const QString key = line.left(eq).trimmed();
+        const QString value = UnescapeDesktopString(line.mid(eq + 1).trimmed());
+        if (key == QStringLiteral("TryExec"))
+            tryExec = value;
+        else if (key == QStringLiteral("Exec"))
+            exec = value;
+    }
+    const QString program = tryExec.isEmpty() ? FirstExecArgument(exec) : tryExec;
+    if (program.isEmpty() || program.contains(QLatin1Char('/')))
+        return program;
+    return findTool(program);
+}
+
+bool InstalledEntryServes(const QStringList& systemDataDirs, const QString& executablePath) {
+    for (const QString& dir : systemDataDirs) {
+        const QString text =
+            ReadText(dir + QStringLiteral("/applications/") + QLatin1String(kDesktopFileName));
+        if (!text.isEmpty() && SameFile(EntryProgram(text, FindOnPath), executablePath))
+            return true;
+    }
+    return false;
+}
+
+QList<QStringList> IntegrateWithDesktop(const QString& xdgDataHome, const DocumentClass& cls,
+                                        const QStringList& systemDataDirs) {
     const QString mimeDir = xdgDataHome + QStringLiteral("/mime");
     const QString packagePath = mimeDir + QStringLiteral("/packages/") + kMimePackageName;
     const QString appsDir = xdgDataHome + QStringLiteral("/applications");
     const QString desktopPath = appsDir + QLatin1Char('/') + kDesktopFileName;
+    const QString program = cls.openCommand.chopped(3);
 
     bool mimeChanged = false;
-    bool mimeOk = WriteIfDifferent(packagePath, MimePackageXml(cls).toUtf8(), &mimeChanged);
-
-    // A program path that a desktop entry cannot carry leaves the entry as it is.
+    bool mimeOk = false;
     bool desktopChanged = false;
     bool desktopOk = false;
-    if (auto entry = DesktopEntryText(cls)) {
-        desktopOk = WriteIfDifferent(desktopPath, entry->toUtf8(), &desktopChanged);
+    if (InstalledEntryServes(systemDataDirs, program)) {
+        // Only what this program (or a build since removed) left behind goes; an entry of
+        // another program that still exists is that program's claim.
+        const QString userProgram = EntryProgram(ReadText(desktopPath), FindOnPath);
+        const bool ours = QFileInfo::exists(desktopPath) &&
+                          (!QFileInfo::exists(userProgram) || SameFile(userProgram, program));
+        if (ours && QFile::remove(desktopPath)) {
+            desktopChanged = desktopOk = true;
+            if (ReadText(packagePath) == MimePackageXml(cls) && QFile::remove(packagePath))
+                mimeChanged = mimeOk = true;
+        }
+    } else {
+        mimeOk = WriteIfDifferent(packagePath, MimePackageXml(cls).toUtf8(), &mimeChanged);
+        // A program path that a desktop entry cannot carry leaves the entry as it is.
+        if (auto entry = DesktopEntryText(cls)) {
+            desktopOk = WriteIfDifferent(desktopPath, entry->toUtf8(), &desktopChanged);
+        }
     }
 
     const bool refreshMime =

@@ -46,8 +46,23 @@ QList<QStringList> RefreshCommands(const QString& xdgDataHome, bool refreshMime,
                                    bool refreshDesktop,
                                    const std::function<QString(const QString&)>& findTool);
 
-// Writes the files that differ from what they should be and refreshes the databases when
-// something changed or a cache is missing or older. Returns the commands it started.
-QList<QStringList> IntegrateWithDesktop(const QString& xdgDataHome, const DocumentClass& cls);
+// The program that a desktop entry starts: its TryExec, else the first word of its Exec,
+// with the file's escapes and the quoting undone; a bare name is looked up with findTool.
+// Empty when the entry names none.
+QString EntryProgram(const QString& entryText,
+                     const std::function<QString(const QString&)>& findTool);
+
+// Whether an installed desktop entry (applications/zembrola.desktop under one of the
+// system data folders) starts this very executable file.
+bool InstalledEntryServes(const QStringList& systemDataDirs, const QString& executablePath);
+
+// The per-user files are written only when no installed entry serves the program: a
+// packaged program brings its own, and a per-user entry of the same name would hide it.
+// Then a per-user entry of this program, or of one that no longer exists, is removed.
+// Otherwise writes the files that differ from what they should be. Either way refreshes
+// the databases when something changed or a cache is missing or older. Returns the
+// commands it started.
+QList<QStringList> IntegrateWithDesktop(const QString& xdgDataHome, const DocumentClass& cls,
+                                        const QStringList& systemDataDirs = {});
 
 }  // namespace zb::fileass

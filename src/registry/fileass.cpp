@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStandardPaths>
 
 #include "registry/desktop_integration.h"
 
@@ -61,8 +62,9 @@ void RegisterInStore(ClassStore& store, const QString& executablePath) {
     SetClassKeyValue(store, extension, QString(), cls, kRegSz);
     CreateClassKey(store, commandKey, kClassesRoot);
     SetClassKeyValue(store, cls, QString(), QLatin1String(kSongClassDescription), kRegSz);
-    const QString command = OpenCommand(executablePath);
-    SetClassKeyValue(store, commandKey, QString(), command, kRegSz);
+    // Without its program the command would open nothing; the key stays without a value.
+    if (!executablePath.isEmpty())
+        SetClassKeyValue(store, commandKey, QString(), OpenCommand(executablePath), kRegSz);
 }
 
 void RegisterSongDocumentType(const QString& dataDir, const QString& executablePath) {
@@ -73,7 +75,11 @@ void RegisterSongDocumentType(const QString& dataDir, const QString& executableP
             ClassStore store(ToRegistryBytes(StorePathFor(dataDir)));
             RegisterInStore(store, executablePath);
         }
-        IntegrateWithDesktop(XdgDataHomeOf(dataDir), SongDocumentClass(executablePath));
+        const QString xdgDataHome = XdgDataHomeOf(dataDir);
+        QStringList systemDataDirs =
+            QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation);
+        systemDataDirs.removeAll(QDir::cleanPath(xdgDataHome));
+        IntegrateWithDesktop(xdgDataHome, SongDocumentClass(executablePath), systemDataDirs);
     } catch (...) {
     }
 }

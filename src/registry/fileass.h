@@ -3,7 +3,8 @@
 // The class root is the file store of class_store.h, kept as `classes.reg` in the data
 // folder. From the same document class the desktop learns about the type: a MIME package
 // and a desktop entry in the XDG data home (the data folder's parent), so file managers
-// offer the program for .zmbl files.
+// offer the program for .zmbl files; where an installed desktop entry already starts this
+// executable (a package), that entry serves and no per-user files are written.
 //
 // Text becomes registry bytes through Qt's 8-bit file-name encoding (UTF-8 on Linux), so a
 // path is stored with the bytes the file system has for it. A string value (REG_SZ) is

@@ -3,9 +3,11 @@
 #include "shell/form1.h"
 
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QIcon>
 #include <QPalette>
 #include <QPixmap>
+#include <vector>
 
 #include "audio/sound.h"
 #include "browser/launcher/browser_launcher.h"
@@ -115,12 +117,12 @@ void Form1::buildControls() {
     setFixedSize(look::px(look::kClientWidthTwips), look::px(look::kClientHeightTwips));
     setPalette(backgroundPalette(palette(), look::kFace));
     setAutoFillBackground(true);
-    // The window's own font: narrow enough that every caption fits its fixed button.
+    // The window's own font; its size is fitted to the buttons once they are all made.
     const QStringList families = QFontDatabase::families();
     QFont windowFont = font();
-    windowFont.setFamily(look::windowFontFamily(families, windowFont.family()));
-    windowFont.setPointSizeF(look::kWindowFontPoints);
-    setFont(windowFont);
+    windowFont.setFamily(look::windowFontFamily(families));
+    std::vector<QWidget*> windowFontUsers;
+    std::vector<QPushButton*> pushButtons;
     // Flat-coloured push buttons with a thin border, so that the captions keep their room.
     // Only the window's own panels are named: message boxes and file dialogs opened over
     // the window keep the system's look.
@@ -147,11 +149,10 @@ void Form1::buildControls() {
     const QFont labelFont = panelFont(family, 8.25, false);
     const QFont titleFont = panelFont(family, 9.0, true);
 
-    // Styled widgets do not take the window's font from their parent: set it on each.
-    auto button = [&windowFont](QWidget* parent, const QString& name, const QString& text,
-                                const QString& accessible, QRect rect, bool enabled) {
+    auto button = [&pushButtons](QWidget* parent, const QString& name, const QString& text,
+                                 const QString& accessible, QRect rect, bool enabled) {
         auto* b = place(new QPushButton(text, parent), name, accessible, rect);
-        b->setFont(windowFont);
+        pushButtons.push_back(b);
         b->setPalette(buttonPalette(b->palette()));
         b->setAutoFillBackground(true);
         b->setEnabled(enabled);
@@ -244,9 +245,9 @@ void Form1::buildControls() {
 
     for (QWidget* w :
          std::initializer_list<QWidget*>{Frame1, Frame2, Label4, Label11, txtBPM, ckLoop}) {
-        w->setFont(windowFont);
+        windowFontUsers.push_back(w);
     }
-    for (QLabel* l : lblFile) l->setFont(windowFont);
+    for (QLabel* l : lblFile) windowFontUsers.push_back(l);
 
     // --- Voice panels ---
     struct Row {
@@ -383,6 +384,22 @@ void Form1::buildControls() {
     cmdSave = button(Frame6, QStringLiteral("cmdSave"), QStringLiteral("Save As..."),
                      QStringLiteral("Save As"), look::twipsRect(120, 60, 1215, 375), false);
     Frame6->setVisible(false);
+
+    windowFont.setPointSizeF(look::windowFontPoints([&](double points) {
+        QFont trial = windowFont;
+        trial.setPointSizeF(points);
+        const QFontMetrics metrics(trial);
+        for (const QPushButton* b : pushButtons) {
+            // Inside the one-pixel border of the button's style.
+            if (metrics.horizontalAdvance(b->text().trimmed()) > b->width() - 2)
+                return false;
+        }
+        return true;
+    }));
+    setFont(windowFont);
+    // Styled widgets do not take the window's font from their parent: set it on each.
+    windowFontUsers.insert(windowFontUsers.end(), pushButtons.begin(), pushButtons.end());
+    for (QWidget* w : windowFontUsers) w->setFont(windowFont);
 }
 
 }  // namespace zb

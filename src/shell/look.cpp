@@ -21,9 +21,18 @@ QString panelFontFamily(const QStringList& installedFamilies) {
     return QStringLiteral("DejaVu Sans");
 }
 
-QString windowFontFamily(const QStringList& installedFamilies, const QString& systemFamily) {
-    const QString condensed = QStringLiteral("DejaVu Sans Condensed");
-    return installedFamilies.contains(condensed) ? condensed : systemFamily;
+QString windowFontFamily(const QStringList& installedFamilies) {
+    return panelFontFamily(installedFamilies);
+}
+
+double windowFontPoints(const std::function<bool(double points)>& fits) {
+    constexpr int kLargestQuarters = 33;  // 8.25 pt
+    constexpr int kSmallestQuarters = 24;
+    for (int quarters = kLargestQuarters; quarters > kSmallestQuarters; --quarters) {
+        if (fits(quarters / 4.0))
+            return quarters / 4.0;
+    }
+    return kSmallestQuarters / 4.0;
 }
 
 QImage windowIconImage() {

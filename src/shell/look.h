@@ -9,6 +9,7 @@
 #include <QRect>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace zb::look {
 
@@ -37,10 +38,13 @@ QRect twipsRect(int left, int top, int width, int height);
 QString panelFontFamily(const QStringList& installedFamilies);
 
 // The window's own face for push buttons, file-name fields and the control strip: the
-// condensed DejaVu face when installed (the fixed button widths leave no room for a wide
-// one), else the system's default family.
-QString windowFontFamily(const QStringList& installedFamilies, const QString& systemFamily);
-inline constexpr double kWindowFontPoints = 7.5;
+// same rule as the panels, never the desktop's default, whose width varies by machine.
+QString windowFontFamily(const QStringList& installedFamilies);
+
+// The window font's size: the largest of 8.25 pt (the panels' size) down to 6 pt, in
+// quarter points, at which `fits` holds; 6 pt when none does. The fixed button widths
+// decide, since one face renders a little wider or narrower from machine to machine.
+double windowFontPoints(const std::function<bool(double points)>& fits);
 
 // The window icon: a 32 x 32 grid of four voice rows of eight steps, some lit, drawn in
 // the window's own colours.

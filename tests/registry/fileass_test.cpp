@@ -242,6 +242,53 @@ TEST_F(RegisterTest, TheMimeDatabaseToolAcceptsThePackage) {
     EXPECT_TRUE(QFileInfo::exists(xdg + QStringLiteral("/mime/application/x-zembrola.xml")));
 }
 
+// A packaged program brings its own entry; a per-user one would only hide it.
+TEST_F(RegisterTest, AnInstalledEntryForThisProgramReplacesThePerUserFiles) {
+    const QString prefix = home.filePath(QStringLiteral("My Prefix"));
+    const QString exe = prefix + QStringLiteral("/bin/zembrola");
+    const QString other = home.filePath(QStringLiteral("other-zembrola"));
+    ASSERT_TRUE(QDir().mkpath(prefix + QStringLiteral("/bin")));
+    ASSERT_TRUE(QDir().mkpath(prefix + QStringLiteral("/share/applications")));
+    WriteAll(exe, "#!/bin/sh\n");
+    WriteAll(other, "#!/bin/sh\n");
+    WriteAll(prefix + QStringLiteral("/share/applications/zembrola.desktop"),
+             "[Desktop Entry]\nType=Application\nName=Zembrola\n"
+             "Exec=\"" +
+                 QFile::encodeName(exe) + "\" %f\n");
+    const QString userEntry = xdg + QStringLiteral("/applications/zembrola.desktop");
+    const QString userMime = xdg + QStringLiteral("/mime/packages/zembrola.xml");
+    const QByteArray savedDirs = qgetenv("XDG_DATA_DIRS");
+    qputenv("XDG_DATA_DIRS", QFile::encodeName(prefix + QStringLiteral("/share")));
+
+    // A deleted build's entry goes, and so does the MIME package it wrote.
+    RegisterSongDocumentType(dataDir, QStringLiteral("/gone/build/zembrola"));
+    ASSERT_TRUE(QFileInfo::exists(userEntry));
+    RegisterSongDocumentType(dataDir, exe);
+    EXPECT_FALSE(QFileInfo::exists(userEntry));
+    EXPECT_FALSE(QFileInfo::exists(userMime));
+    // The class entries are written all the same.
+    ClassStore store(storeFile());
+    EXPECT_EQ(store.value("Zembrola.Document\\shell\\open\\command", "")->data,
+              EncodeRegSz(exe + QStringLiteral(" %1")));
+    // Another program that still exists keeps its claim.
+    RegisterSongDocumentType(dataDir, other);
+    RegisterSongDocumentType(dataDir, exe);
+    EXPECT_EQ(EntryProgram(QString::fromUtf8(ReadAll(userEntry)), {}), other);
+    // An installed entry of another program does not serve this one.
+    RegisterSongDocumentType(dataDir, exe + QStringLiteral("-copy"));
+    EXPECT_EQ(EntryProgram(QString::fromUtf8(ReadAll(userEntry)), {}),
+              exe + QStringLiteral("-copy"));
+    qputenv("XDG_DATA_DIRS", savedDirs);
+}
+
+TEST(EntryProgram, TryExecElseTheFirstArgumentOfExec) {
+    auto onPath = [](const QString& name) { return QStringLiteral("/usr/bin/") + name; };
+    EXPECT_EQ(EntryProgram("[Desktop Entry]\nExec=zembrola %f\n", onPath), "/usr/bin/zembrola");
+    EXPECT_EQ(EntryProgram("[Desktop Entry]\nExec=\"/a b/z\\\\\\\\x\" %f\n", onPath), "/a b/z\\x");
+    EXPECT_EQ(EntryProgram("[Desktop Entry]\nTryExec=/t/z\nExec=z %f\n", onPath), "/t/z");
+    EXPECT_EQ(EntryProgram("[Other]\nExec=/o/z\n", onPath), "");
+}
+
 TEST(XdgDataHome, IsTheParentOfTheDataFolder) {
     EXPECT_EQ(XdgDataHomeOf(QStringLiteral("/home/u/.local/share/zembrola")),
               QStringLiteral("/home/u/.local/share"));

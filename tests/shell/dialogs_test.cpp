@@ -54,9 +54,11 @@ TEST(DialogRulesTest, PanelFontAndIcon) {
     EXPECT_EQ(look::panelFontFamily({"Arial", "Verdana"}), "Verdana");
     EXPECT_EQ(look::panelFontFamily({"Arial", "DejaVu Sans"}), "DejaVu Sans");
     EXPECT_EQ(look::panelFontFamily({}), "DejaVu Sans");
-    EXPECT_EQ(look::windowFontFamily({"DejaVu Sans", "DejaVu Sans Condensed"}, "Sans Serif"),
-              "DejaVu Sans Condensed");
-    EXPECT_EQ(look::windowFontFamily({"Noto Sans"}, "Noto Sans"), "Noto Sans");
+    EXPECT_EQ(look::windowFontFamily({"DejaVu Sans Condensed", "Verdana"}), "Verdana");
+    EXPECT_EQ(look::windowFontFamily({"Noto Sans", "DejaVu Sans Condensed"}), "DejaVu Sans");
+    EXPECT_EQ(look::windowFontPoints([](double pt) { return pt <= 7.0; }), 7.0);
+    EXPECT_EQ(look::windowFontPoints([](double) { return true; }), 8.25);
+    EXPECT_EQ(look::windowFontPoints([](double) { return false; }), 6.0);
     EXPECT_EQ(look::px(11535), 769);
     EXPECT_EQ(look::px(6255), 417);
     EXPECT_EQ(look::px(855), 57);

@@ -70,9 +70,10 @@ TEST_F(InventoryTest, PushButtonsCheckBoxAndTextBoxes) {
     EXPECT_EQ(fx.find<QPushButton>("Command1")->text().size(), 13);
     EXPECT_EQ(fx.find<QPushButton>("Command2")->text().size(), 12);
     EXPECT_EQ(fx.find<QGroupBox>("Frame2")->title(), "+ control + ");
-    // Every caption fits its fixed-width button in the window's font.
+    // Every caption fits its fixed-width button in the window's font, whatever the desktop's.
     for (const TextRow& r : rows) {
         auto* b = fx.find<QPushButton>(r.name);
+        EXPECT_EQ(b->font().family(), look::windowFontFamily(QFontDatabase::families()));
         const int room = b->width() - 2;  // inside the one-pixel border
         EXPECT_LE(b->fontMetrics().horizontalAdvance(r.text.trimmed()), room)
             << r.name.toStdString();

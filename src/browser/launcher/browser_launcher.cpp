@@ -11,6 +11,7 @@
 #include <QtGlobal>
 
 #include "browser/launcher/browser_rules.h"
+#include "registry/program_location.h"
 #include "shell/form1.h"
 
 // QtGui exports these for its own modules; the web engine shares its textures through the
@@ -81,7 +82,7 @@ QWidget* BrowserLauncher::loadWindow() {
     }
 
     const QStringList candidates = browser::browserModuleCandidates(
-        form_.services().programDir, QCoreApplication::applicationDirPath(),
+        form_.services().programDir, location::ModuleFolder(QCoreApplication::applicationDirPath()),
         QStringLiteral(ZEMBROLA_BROWSER_MODULE));
     for (const QString& path : candidates) {
         QLibrary module(path);
