@@ -56,10 +56,6 @@ int positionOf(int step);
 // 1-32 start nothing.
 std::vector<BufferStart> voiceStarts(int step, const VoiceModes& voice);
 
-// Rounds to the nearest integer, an exact half going to the even neighbour. Independent of
-// the floating-point environment's rounding mode.
-int64_t roundHalfEven(double x);
-
 // Period of the step timers in whole milliseconds for a tempo in beats per minute: one step
 // is an eighth of a beat.
 int stepIntervalMs(int tempo);

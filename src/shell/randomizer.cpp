@@ -1,31 +1,11 @@
-#include "randomizer/randomizer.h"
+#include "shell/randomizer.h"
 
-#include "audio/sound.h"
-#include "export/exporter.h"
-#include "sequencer/sequencer.h"
-#include "shell/dialogs.h"
 #include "shell/form1.h"
-#include "voices/voices.h"
+#include "shell/sequencer.h"
+#include "shell/user_action.h"
+#include "shell/voices.h"
 
 namespace zb {
-namespace {
-
-// Qt must never see an exception from a slot; a sound failure ends the click with a message.
-template <typename F>
-void userAction(Form1& form, F&& f) {
-    try {
-        f();
-    } catch (const audio::SoundError& e) {
-        form.dialogs().message(
-            &form,
-            QString("The sound device refused the operation (error 0x%1).")
-                .arg(QString::number(e.code(), 16).toUpper().rightJustified(8, QChar('0'))),
-            "Zembrola", MsgIcon::Error, MsgButtons::Ok);
-    } catch (...) {
-    }
-}
-
-}  // namespace
 
 Randomizer::Randomizer(Form1& form)
     : form_(form), source_(std::make_unique<rnd::StdRandomSource>()) {
@@ -36,22 +16,23 @@ Randomizer::Randomizer(Form1& form)
 }
 
 void Randomizer::drawSelectorsFor(int i) {
-    // Each index is set as soon as it is drawn; setting one runs no handler.
-    form_.cmbNote[i]->setSelectedIndex(rnd::selectorIndex(source_->next(), 4));
-    form_.cmbTone[i]->setSelectedIndex(rnd::selectorIndex(source_->next(), 5));
-    form_.cmbFreq[i]->setSelectedIndex(rnd::selectorIndex(source_->next(), 4));
-    form_.cmbSub[i]->setSelectedIndex(rnd::selectorIndex(source_->next(), 4));
-    form_.cmbSubF[i]->setSelectedIndex(rnd::selectorIndex(source_->next(), 4));
-    form_.cmbLow[i]->setSelectedIndex(rnd::selectorIndex(source_->next(), 3));
+    // Setting an index runs no handler, so all six may be drawn before any is set.
+    const rnd::SelectorDraw d = rnd::drawSelectors(*source_);
+    form_.cmbNote[i]->setSelectedIndex(d.note);
+    form_.cmbTone[i]->setSelectedIndex(d.tone);
+    form_.cmbFreq[i]->setSelectedIndex(d.freq);
+    form_.cmbSub[i]->setSelectedIndex(d.sub);
+    form_.cmbSubF[i]->setSelectedIndex(d.subF);
+    form_.cmbLow[i]->setSelectedIndex(d.low);
 }
 
 void Randomizer::Command1_Click() {
     // A stop and restart would cut into an export's take and its step count.
-    if (form_.exporter().exporting())
+    if (form_.session().exporting())
         return;
     form_.sequencer().cmdStop_Click();
     for (int i = 0; i < Form1::kVoices; ++i) {
-        if (!form_.voices[i].mainBuffer)
+        if (!form_.session().voices[i].mainBuffer)
             continue;
         drawSelectorsFor(i);
     }
@@ -59,11 +40,11 @@ void Randomizer::Command1_Click() {
 }
 
 void Randomizer::Command2_Click() {
-    if (form_.exporter().exporting())
+    if (form_.session().exporting())
         return;
     form_.sequencer().cmdStop_Click();
     for (int i = 0; i < Form1::kVoices; ++i) {
-        if (!form_.voices[i].mainBuffer)
+        if (!form_.session().voices[i].mainBuffer)
             continue;
         const rnd::TonePanDraw d = rnd::drawTonePan(*source_);
         // The tone slider has no change handler: the tone reaches the buffers with the

@@ -6,7 +6,7 @@
 #include <QObject>
 #include <memory>
 
-#include "randomizer/draws.h"
+#include "core/draws.h"
 
 namespace zb {
 

@@ -1,12 +1,12 @@
-#include "voices/typed_value.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 #include <string>
 
-namespace zb::voices {
+#include "core/typed_number.h"
+
+namespace zb::num {
 namespace {
 
 struct ParseCase {
@@ -99,4 +99,4 @@ TEST(TypedSliderValueTest, OnlyValuesInsideTheRangeReachTheSlider) {
 }
 
 }  // namespace
-}  // namespace zb::voices
+}  // namespace zb::num

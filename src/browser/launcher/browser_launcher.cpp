@@ -11,7 +11,6 @@
 #include <QtGlobal>
 
 #include "browser/launcher/browser_rules.h"
-#include "shell/form1.h"
 
 // QtGui exports these for its own modules; the web engine shares its textures through the
 // context they hold.
@@ -44,9 +43,10 @@ bool ensureSharedContext() {
 }
 }  // namespace
 
-BrowserLauncher::BrowserLauncher(Form1& form) : form_(form) {
-    if (form_.Command3)
-        connect(form_.Command3, &QPushButton::clicked, this, &BrowserLauncher::Command3_Click);
+BrowserLauncher::BrowserLauncher(QPushButton* button, QString programDir)
+    : programDir_(std::move(programDir)) {
+    if (button)
+        connect(button, &QPushButton::clicked, this, &BrowserLauncher::Command3_Click);
 }
 
 // The window is top-level and outlives the main window on purpose; it is not closed here.
@@ -80,9 +80,9 @@ QWidget* BrowserLauncher::loadWindow() {
         qputenv(setting.name.toLatin1().constData(), setting.value.toUtf8());
     }
 
-    const QStringList candidates = browser::browserModuleCandidates(
-        form_.services().programDir, QCoreApplication::applicationDirPath(),
-        QStringLiteral(ZEMBROLA_BROWSER_MODULE));
+    const QStringList candidates =
+        browser::browserModuleCandidates(programDir_, QCoreApplication::applicationDirPath(),
+                                         QStringLiteral(ZEMBROLA_BROWSER_MODULE));
     for (const QString& path : candidates) {
         QLibrary module(path);
         // The module holds the web engine, which cannot be unloaded safely; it stays loaded
