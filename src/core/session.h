@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "core/step_rule.h"
+
 namespace zb {
 
 namespace audio {
@@ -17,13 +19,9 @@ class SoundDevice;
 class SoundBuffer;
 }  // namespace audio
 
-struct VoiceState {
-    int16_t noteMode = -1;
-    int16_t freqMode = -1;
-    int16_t toneMode = -1;
-    int16_t subMode = -1;
-    int16_t subFreqMode = -1;
-    int16_t lowMode = -1;
+// One voice slot: the pattern modes read from its selectors, its sample's own rate, and the
+// sample in three buffers (main note, sub note, low note).
+struct VoiceState : seq::PatternModes {
     int32_t baseFrequency = 0;
     std::shared_ptr<audio::SoundBuffer> mainBuffer;
     std::shared_ptr<audio::SoundBuffer> subBuffer;

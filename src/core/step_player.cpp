@@ -25,17 +25,9 @@ void StepPlayer::stopAll() {
 
 void StepPlayer::play(int16_t step) {
     for (auto& voice : session_.voices) {
-        seq::VoiceModes modes;
-        modes.noteMode = voice.noteMode;
-        modes.freqMode = voice.freqMode;
-        modes.toneMode = voice.toneMode;
-        modes.subMode = voice.subMode;
-        modes.subFreqMode = voice.subFreqMode;
-        modes.lowMode = voice.lowMode;
-        modes.baseFrequency = voice.baseFrequency;
-        modes.hasMain = voice.mainBuffer != nullptr;
-        modes.hasSub = voice.subBuffer != nullptr;
-        modes.hasLow = voice.lowBuffer != nullptr;
+        const seq::VoiceModes modes{static_cast<const seq::PatternModes&>(voice),
+                                    voice.baseFrequency, voice.mainBuffer != nullptr,
+                                    voice.subBuffer != nullptr, voice.lowBuffer != nullptr};
 
         for (const auto& start : seq::voiceStarts(step, modes)) {
             audio::SoundBuffer* buffer = nullptr;

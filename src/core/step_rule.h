@@ -23,15 +23,19 @@ inline constexpr int32_t kSubLowRate = 20000;    // subMode 3 ("Low")
 inline constexpr int32_t kLowLowRate = 20000;    // lowMode 0 ("Low")
 inline constexpr int32_t kLowHighRate = 10000;   // lowMode 1 ("High")
 
-// What the rule needs to know about one voice: its six selector indexes (-1 when nothing is
-// selected), its sample's own rate and which of its buffers exist.
-struct VoiceModes {
+// A voice's six pattern selector indexes (-1 when nothing is selected).
+struct PatternModes {
     int16_t noteMode = -1;
     int16_t freqMode = -1;
     int16_t toneMode = -1;
     int16_t subMode = -1;
     int16_t subFreqMode = -1;
     int16_t lowMode = -1;
+};
+
+// What the rule needs to know about one voice: its pattern modes, its sample's own rate and
+// which of its buffers exist.
+struct VoiceModes : PatternModes {
     int32_t baseFrequency = 0;
     bool hasMain = false;
     bool hasSub = false;

@@ -26,26 +26,24 @@ void Randomizer::drawSelectorsFor(int i) {
     form_.cmbLow[i]->setSelectedIndex(d.low);
 }
 
-void Randomizer::Command1_Click() {
+void Randomizer::redraw(const std::function<void(int)>& drawVoice) {
     // A stop and restart would cut into an export's take and its step count.
     if (form_.session().exporting())
         return;
     form_.sequencer().cmdStop_Click();
     for (int i = 0; i < Form1::kVoices; ++i) {
-        if (!form_.session().voices[i].mainBuffer)
-            continue;
-        drawSelectorsFor(i);
+        if (form_.session().voices[i].mainBuffer)
+            drawVoice(i);
     }
     form_.sequencer().cmdPlay_Click();
 }
 
+void Randomizer::Command1_Click() {
+    redraw([this](int i) { drawSelectorsFor(i); });
+}
+
 void Randomizer::Command2_Click() {
-    if (form_.session().exporting())
-        return;
-    form_.sequencer().cmdStop_Click();
-    for (int i = 0; i < Form1::kVoices; ++i) {
-        if (!form_.session().voices[i].mainBuffer)
-            continue;
+    redraw([this](int i) {
         const rnd::TonePanDraw d = rnd::drawTonePan(*source_);
         // The tone slider has no change handler: the tone reaches the buffers with the
         // apply that the pan change runs.
@@ -57,8 +55,7 @@ void Randomizer::Command2_Click() {
             form_.SldPan[i]->setValue(d.pan);
         }
         drawSelectorsFor(i);
-    }
-    form_.sequencer().cmdPlay_Click();
+    });
 }
 
 }  // namespace zb

@@ -139,7 +139,7 @@ TEST(StepRule, EveryStepAgainstEveryModeCombination) {
 }
 
 TEST(StepRule, StepsOutsideTheLoopStartNothing) {
-    VoiceModes v{3, 3, 1, 1, 3, 0, 44100, true, true, true};
+    VoiceModes v{{3, 3, 1, 1, 3, 0}, 44100, true, true, true};
     for (int step : {-1, 0, 33, 34, 32767}) EXPECT_TRUE(voiceStarts(step, v).empty()) << step;
 }
 
