@@ -1,10 +1,10 @@
+#include "core/typed_number.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 #include <string>
-
-#include "core/typed_number.h"
 
 namespace zb::num {
 namespace {
