@@ -1,5 +1,5 @@
 // The 32-step pattern rule and the tempo arithmetic, as plain functions over plain data.
-// The window code (sequencer.cpp) only binds them to the controls and the sound buffers.
+// The step player binds them to the sound buffers, the window to its controls.
 //
 // Threads: any; no state.
 #pragma once

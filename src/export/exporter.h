@@ -48,7 +48,8 @@ public:
 class Exporter : public QObject {
     Q_OBJECT
 public:
-    // Wires timRec to timRec_Timer; the window wires its export and save buttons.
+    // Wires timRec to timRec_Timer; the window wires its export and save buttons. The
+    // services must outlive the export.
     Exporter(Session& session, StepPlayer& player, StepTimer& timRec, const Services& services,
              ExportWindow& window);
     ~Exporter() override;
@@ -87,13 +88,13 @@ private:
     // The export is over: the controls come back and the loop may play again.
     void endExport();
     void commitStep();
-    // StopAllBuffers for the end of an export, which must not fail on a broken buffer.
+    // Silences the buffers at the end of an export, which must not fail on a broken buffer.
     void silenceQuietly();
 
     Session& session_;
     StepPlayer& player_;
     StepTimer& timRec_;
-    Services services_;
+    const Services& services_;
     ExportWindow& window_;
     std::unique_ptr<capture::CaptureDevice> capture_;
     TakeAligner aligner_;
