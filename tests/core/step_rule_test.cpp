@@ -152,38 +152,39 @@ TEST(StepRule, WorkedSchedules) {
     std::vector<Case> cases;
     // Load defaults: "Whole", "4", "Normal", "None", "4", "None".
     {
-        Case c{"load defaults", {0, 3, 0, 0, 3, 2, 44100, true, true, true}, {}};
+        Case c{"load defaults", {{0, 3, 0, 0, 3, 2}, 44100, true, true, true}, {}};
         for (int s : {1, 9, 17, 25}) c.plays.push_back({s, {Buffer::Main, std::nullopt}});
         cases.push_back(c);
     }
     {
-        Case c{"Quarter 2 +/-500", {2, 1, 2, 0, 3, 2, 44100, true, true, true}, {}};
+        Case c{"Quarter 2 +/-500", {{2, 1, 2, 0, 3, 2}, 44100, true, true, true}, {}};
         for (int s : {1, 3, 5, 7, 17, 19, 21, 23}) c.plays.push_back({s, {Buffer::Main, 44600}});
         cases.push_back(c);
     }
     {
-        Case c{"Eigth 4 +/-100", {3, 3, 1, 0, 3, 2, 44100, true, true, true}, {}};
+        Case c{"Eigth 4 +/-100", {{3, 3, 1, 0, 3, 2}, 44100, true, true, true}, {}};
         for (int s = 1; s <= 32; ++s) c.plays.push_back({s, {Buffer::Main, s % 2 ? 44200 : 44000}});
         cases.push_back(c);
     }
     {
-        Case c{"Eigth +/-10000 ignores the base", {3, 3, 5, 0, 3, 2, 8000, true, true, true}, {}};
+        Case c{"Eigth +/-10000 ignores the base", {{3, 3, 5, 0, 3, 2}, 8000, true, true, true}, {}};
         for (int s = 1; s <= 32; ++s) c.plays.push_back({s, {Buffer::Main, s % 2 ? 50000 : 20000}});
         cases.push_back(c);
     }
     {
-        Case c{
-            "Low on Low, everything else off", {-1, -1, 0, 0, -1, 0, 44100, true, true, true}, {}};
+        Case c{"Low on Low, everything else off",
+               {{-1, -1, 0, 0, -1, 0}, 44100, true, true, true},
+               {}};
         for (int s : {1, 9, 17, 25}) c.plays.push_back({s, {Buffer::Low, 20000}});
         cases.push_back(c);
     }
     {
-        Case c{"Sub Normal with SubF 1", {-1, 0, 0, 1, 0, 2, 44100, true, true, true}, {}};
+        Case c{"Sub Normal with SubF 1", {{-1, 0, 0, 1, 0, 2}, 44100, true, true, true}, {}};
         for (int s = 1; s <= 8; ++s) c.plays.push_back({s, {Buffer::Sub, std::nullopt}});
         cases.push_back(c);
     }
     {
-        Case c{"empty slot", {3, 3, 1, 1, 3, 0, 0, false, false, false}, {}};
+        Case c{"empty slot", {{3, 3, 1, 1, 3, 0}, 0, false, false, false}, {}};
         cases.push_back(c);
     }
     for (const auto& c : cases) {
