@@ -29,12 +29,12 @@
 #include "audio/audio_system.h"
 #include "audio/engine.h"
 #include "audio/sound.h"
-#include "sequencer/sequencer.h"
+#include "core/services.h"
 #include "shell/dialogs.h"
 #include "shell/form1.h"
-#include "shell/services.h"
+#include "shell/sequencer.h"
+#include "shell/voices.h"
 #include "support/bench_support.h"
-#include "voices/voices.h"
 
 namespace {
 
@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
     w0 = wallSeconds();
     const bool loaded = form.Form_Load();
     const double loadMs = (wallSeconds() - w0) * 1000;
-    if (!loaded || !form.soundDevice) {
+    if (!loaded || !form.session().soundDevice) {
         std::printf("cpu: skipped: no sound device\n");
         return 0;
     }
@@ -179,7 +179,7 @@ int main(int argc, char** argv) {
         }
         dialogs.opens.push_back(path);
         form.cmdSound[i]->click();
-        if (!form.voices[i].mainBuffer) {
+        if (!form.session().voices[i].mainBuffer) {
             std::fprintf(stderr, "cpu: loading %s failed\n", qPrintable(path));
             return 1;
         }
@@ -194,7 +194,7 @@ int main(int argc, char** argv) {
     form.ckLoop->setChecked(true);
     const bool webEngineBefore = mapped("libQt6WebEngineCore");
 
-    zb::audio::Engine& engine = form.soundDevice->engine();
+    zb::audio::Engine& engine = form.session().soundDevice->engine();
     const uint64_t batches0 = engine.appliedBatches(), late0 = engine.lateBatches();
     form.sequencer().cmdPlay_Click();
     ticks0 = threadTicks();

@@ -46,15 +46,15 @@
 #include "audio/audio_system.h"
 #include "audio/engine.h"
 #include "audio/sound.h"
+#include "core/services.h"
+#include "core/step_rule.h"
+#include "core/step_timer.h"
 #include "export/capture_input.h"
 #include "export/exporter.h"
 #include "export/take_name.h"
-#include "sequencer/sequencer.h"
-#include "sequencer/step_rule.h"
-#include "sequencer/step_timer.h"
 #include "shell/dialogs.h"
 #include "shell/form1.h"
-#include "shell/services.h"
+#include "shell/sequencer.h"
 #include "support/bench_support.h"
 
 namespace {
@@ -331,7 +331,7 @@ int main(int argc, char** argv) {
     services.dataDir = QDir(home.path()).filePath(QStringLiteral("zembrola"));
 
     zb::Form1 form(services);
-    if (!form.Form_Load() || !form.soundDevice) {
+    if (!form.Form_Load() || !form.session().soundDevice) {
         std::printf("onsets: skipped: no sound device\n");
         return 0;
     }
@@ -340,7 +340,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     form.cmdSound[0]->click();
-    if (!form.voices[0].mainBuffer) {
+    if (!form.session().voices[0].mainBuffer) {
         std::fprintf(stderr, "onsets: loading the click failed\n");
         return 1;
     }
@@ -350,7 +350,7 @@ int main(int argc, char** argv) {
                             form.cmbSub[0],  form.cmbSubF[0], form.cmbLow[0]};
     for (int k = 0; k < 6; ++k) sel[k]->setSelectedIndex(modes[k]);
 
-    zb::audio::Engine& engine = form.soundDevice->engine();
+    zb::audio::Engine& engine = form.session().soundDevice->engine();
     const int64_t lookahead = form.timBpm->frameClock().lookahead;
     Lateness recLate(form.timRec, engine), bpmLate(form.timBpm, engine);
     // Let the output settle on its small latency before anything is measured. (The window
@@ -375,7 +375,7 @@ int main(int argc, char** argv) {
         uint64_t late0 = engine.lateBatches();
         recLate.reset();
         OutputRate exportRate(engine);
-        OutputGaps exportGaps(form.soundDevice->driver());
+        OutputGaps exportGaps(form.session().soundDevice->driver());
         form.cmdStartRecord->click();
         if (!form.exporter().exporting()) {
             std::fprintf(stderr, "onsets: the export did not start\n");
@@ -421,7 +421,7 @@ int main(int argc, char** argv) {
         late0 = engine.lateBatches();
         bpmLate.reset();
         OutputRate liveRate(engine);
-        OutputGaps liveGaps(form.soundDevice->driver());
+        OutputGaps liveGaps(form.session().soundDevice->driver());
         form.cmdPlay->click();
         if (!form.timBpm->isActive()) {
             std::fprintf(stderr, "onsets: playback did not start\n");

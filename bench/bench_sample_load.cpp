@@ -21,12 +21,12 @@
 #include "audio/audio_system.h"
 #include "audio/engine.h"
 #include "audio/sound.h"
+#include "core/services.h"
 #include "shell/dialogs.h"
 #include "shell/form1.h"
-#include "shell/services.h"
+#include "shell/voices.h"
 #include "support/bench_support.h"
 #include "voices/trace.h"
-#include "voices/voices.h"
 
 namespace {
 
@@ -106,12 +106,12 @@ int main(int argc, char** argv) {
     services.executablePath = QDir(dir.path()).filePath("zembrola");
     zb::Form1 form(services);
     int touches = 0;
-    if (!form.Form_Load() || !form.soundDevice) {
+    if (!form.Form_Load() || !form.session().soundDevice) {
         std::fprintf(stderr, "no sound device\n");
         return 1;
     }
 
-    auto* driver = dynamic_cast<zb::audio::OfflineDriver*>(&form.soundDevice->driver());
+    auto* driver = dynamic_cast<zb::audio::OfflineDriver*>(&form.session().soundDevice->driver());
     // Loads into slot 0 after clearing it. The device keeps the decoded samples of the last
     // file while they are in use; a new modification time makes the load decode afresh.
     auto timedLoad = [&](const QString& path) {
@@ -119,7 +119,7 @@ int main(int argc, char** argv) {
         settle();
         if (driver)
             driver->render(256);
-        form.soundDevice->engine().collectGarbage();
+        form.session().soundDevice->engine().collectGarbage();
         {
             QFile f(path);
             f.open(QIODevice::ReadWrite);
@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
         t.start();
         form.cmdSound[0]->click();
         const double ms = t.nsecsElapsed() / 1e6;
-        if (!form.voices[0].mainBuffer || dialogs.messages != 0) {
+        if (!form.session().voices[0].mainBuffer || dialogs.messages != 0) {
             std::fprintf(stderr, "load of %s failed\n", qPrintable(path));
             std::exit(1);
         }
@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
     settle();
     if (driver)
         driver->render(256);                 // the woken device lets go of the sample
-    form.soundDevice->restWhenQuiet(false);  // the window's next poll
+    form.session().soundDevice->restWhenQuiet(false);  // the window's next poll
     // The decoded sample: stereo 32-bit floats.
     const double decodedMb = static_cast<double>(largeFrames) * 2 * 4 / 1e6;
     std::printf(

@@ -30,12 +30,12 @@
 #include "audio/audio_system.h"
 #include "audio/engine.h"
 #include "audio/sound.h"
-#include "sequencer/sequencer.h"
-#include "sequencer/step_timer.h"
+#include "core/step_timer.h"
 #include "shell/dialogs.h"
 #include "shell/form1.h"
+#include "shell/sequencer.h"
+#include "shell/voices.h"
 #include "support/bench_support.h"
-#include "voices/voices.h"
 
 // Under a sanitizer the allocator holds freed memory back (quarantine), so the resident
 // size says nothing about leaks there; LeakSanitizer judges those instead.
@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     zb::audio::OfflineDriver& driver = *audio.driver();
-    zb::audio::Engine& engine = form->soundDevice->engine();
+    zb::audio::Engine& engine = form->session().soundDevice->engine();
 
     auto loadOthers = [&] {
         for (int v = 1; v < zb::Form1::kVoices; ++v) {
@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
     form->SldBPM->setValue(240);
     const int interval = form->timBpm->interval();
     const int rate = engine.outputRate();
-    form->currentStep = 1;
+    form->session().currentStep = 1;
 
     // Voice 1's clicks, hard left: found in the left channel block by block. The bench's own
     // records are allocated and touched before the warm-up size is taken, so that only the
@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
             loadOthers();
         }
         for (int s = 0; s < 32; ++s) {
-            const int step = form->currentStep;
+            const int step = form->session().currentStep;
             if ((step == 1 || step == 9 || step == 17 || step == 25) && expectedCount < maxRecords)
                 expected[expectedCount++] = rendered;
             form->sequencer().timBpm_Timer();

@@ -29,11 +29,11 @@
 #include "audio/audio_system.h"
 #include "audio/engine.h"
 #include "audio/sound.h"
-#include "sequencer/sequencer.h"
-#include "sequencer/step_rule.h"
+#include "core/services.h"
+#include "core/step_rule.h"
 #include "shell/dialogs.h"
 #include "shell/form1.h"
-#include "shell/services.h"
+#include "shell/sequencer.h"
 #include "support/bench_support.h"
 
 namespace {
@@ -62,16 +62,16 @@ Result run(const QString& dataDir, const QString& clickPath, int tempo, bool blo
     services.executablePath = QDir(dataDir).filePath("zembrola");
 
     zb::Form1 form(services);
-    if (!form.Form_Load() || !form.soundDevice) {
+    if (!form.Form_Load() || !form.session().soundDevice) {
         std::fprintf(stderr, "start-up failed\n");
         std::exit(1);
     }
-    zb::VoiceState& v = form.voices[0];
+    zb::VoiceState& v = form.session().voices[0];
     zb::audio::BufferDesc desc;
     desc.flags = zb::audio::kCtrlFrequency | zb::audio::kCtrlPan | zb::audio::kCtrlVolume;
-    v.mainBuffer = form.soundDevice->CreateBufferFromFile(clickPath.toStdString(), desc);
-    v.subBuffer = form.soundDevice->CreateBufferFromFile(clickPath.toStdString(), desc);
-    v.lowBuffer = form.soundDevice->CreateBufferFromFile(clickPath.toStdString(), desc);
+    v.mainBuffer = form.session().soundDevice->CreateBufferFromFile(clickPath.toStdString(), desc);
+    v.subBuffer = form.session().soundDevice->CreateBufferFromFile(clickPath.toStdString(), desc);
+    v.lowBuffer = form.session().soundDevice->CreateBufferFromFile(clickPath.toStdString(), desc);
     v.baseFrequency = desc.format.samplesPerSec;
     form.lblFile[0]->setText("click.wav");
     form.cmdPlay->setEnabled(true);
@@ -83,7 +83,7 @@ Result run(const QString& dataDir, const QString& clickPath, int tempo, bool blo
     form.ckLoop->setChecked(true);
     form.SldBPM->setValue(tempo);
 
-    auto* driver = static_cast<zb::audio::OfflineDriver*>(&form.soundDevice->driver());
+    auto* driver = static_cast<zb::audio::OfflineDriver*>(&form.session().soundDevice->driver());
     std::vector<float> out;
     out.reserve(static_cast<size_t>(kRate) * 2 * (steps + 4) * 1300 / 1000);
     int64_t rendered = 0;
@@ -151,7 +151,7 @@ Result run(const QString& dataDir, const QString& clickPath, int tempo, bool blo
         r.meanSignedTimer /= r.intervals;
         r.meanAbsMusical /= r.intervals;
     }
-    form.voices[0] = zb::VoiceState{};
+    form.session().voices[0] = zb::VoiceState{};
     return r;
 }
 

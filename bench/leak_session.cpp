@@ -21,11 +21,11 @@
 #include "audio/sound.h"
 #include "export/capture_input.h"
 #include "export/exporter.h"
-#include "sequencer/sequencer.h"
 #include "shell/dialogs.h"
 #include "shell/form1.h"
+#include "shell/sequencer.h"
+#include "shell/voices.h"
 #include "support/bench_support.h"
-#include "voices/voices.h"
 
 namespace {
 

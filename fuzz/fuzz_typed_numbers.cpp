@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "sequencer/step_rule.h"
-#include "voices/typed_value.h"
+#include "core/step_rule.h"
+#include "core/typed_number.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         int32_t min, max;
     };
     for (const Range r : {Range{100, 100000}, Range{-10000, 10000}, Range{-10000, 0}}) {
-        const auto v = zb::voices::TypedSliderValue(text, r.min, r.max);
+        const auto v = zb::num::TypedSliderValue(text, r.min, r.max);
         if (v && (*v < r.min || *v > r.max))
             __builtin_trap();
     }

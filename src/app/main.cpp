@@ -8,11 +8,11 @@
 #include <csignal>
 
 #include "audio/audio_system.h"
+#include "core/services.h"
 #include "export/capture_input.h"
 #include "registry/program_location.h"
 #include "shell/dialogs.h"
 #include "shell/form1.h"
-#include "shell/services.h"
 
 int main(int argc, char** argv) {
     // A file-size limit (a quota, ulimit -f) must make a write fail, which every writer

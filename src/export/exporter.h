@@ -1,5 +1,6 @@
 // Export of one pass of the loop into a take, saving and discarding takes, and the guard
-// against losing an unsaved take.
+// against losing an unsaved take. No widgets: what the export asks of the window goes
+// through ExportWindow.
 //
 // Threads: UI thread only.
 #pragma once
@@ -10,18 +11,47 @@
 #include <memory>
 #include <string>
 
+#include "core/services.h"
+#include "export/take_aligner.h"
+
+class QWidget;
+
 namespace zb {
 
-class Form1;
+class Session;
+class StepPlayer;
+class StepTimer;
 namespace capture {
 class CaptureDevice;
 }
 
+// What the export asks of the window around it.
+class ExportWindow {
+public:
+    virtual ~ExportWindow() = default;
+    // The parent of the export's messages and file dialogs.
+    virtual QWidget* dialogParent() = 0;
+    // The controls an export locks and gives back.
+    virtual void lockExportControls() = 0;
+    virtual void restoreIdleControls() = 0;
+    virtual void setExportCaption(const QString& text) = 0;
+    virtual void setSaveEnabled(bool enabled) = 0;
+    // Stops the loop when it plays.
+    virtual void stopPlayback() = 0;
+    // Reads the four voices' pattern selectors into the session.
+    virtual void readVoiceSettings() = 0;
+    // The closing steps a discarded take leads to.
+    virtual void unloadOtherWindows() = 0;
+    virtual void releaseAllBuffers() = 0;
+};
+
 class Exporter : public QObject {
     Q_OBJECT
 public:
-    // Wires cmdStartRecord, timRec and cmdSave to the handlers below.
-    explicit Exporter(Form1& form);
+    // Wires timRec to timRec_Timer; the window wires its export and save buttons. The
+    // services must outlive the export.
+    Exporter(Session& session, StepPlayer& player, StepTimer& timRec, const Services& services,
+             ExportWindow& window);
     ~Exporter() override;
 
     void cmdStartRecord_Click();
@@ -35,7 +65,7 @@ public:
 
     // True from the moment an export locks the controls until they are unlocked again.
     // Playback must not start while this holds: both advance currentStep.
-    bool exporting() const { return exporting_; }
+    bool exporting() const;
 
     // The device every capture command goes to.
     capture::CaptureDevice& captureDevice() { return *capture_; }
@@ -47,49 +77,36 @@ public:
     bool captureStarted = false;
 
 private:
-    bool anyVoiceLoaded() const;
     void sendCapture(const std::string& command);
     QString newTakePath() const;
     // A free take name in the given folder (created when missing).
     QString freeTakePathIn(const QString& folder) const;
     void endOfTake();
-    void noteTakeStart();
-    // Tells the capture device which span of the recording is the take: from the sound of
-    // the first step to the frame of the step that ends it.
-    void keepTakeSpan();
-    // After the recording has stopped: moves the take's span to where the recording holds
-    // the output's copy of the take's first frame, when it can be found there.
-    void alignTakeSpan();
     // Ends an export that the window's closing cuts short; keepRecording saves what was
     // recorded so far as the take.
     void abortExport(bool keepRecording);
+    // The export is over: the controls come back and the loop may play again.
+    void endExport();
     void commitStep();
-    // StopAllBuffers for the end of an export, which must not fail on a broken buffer.
+    // Silences the buffers at the end of an export, which must not fail on a broken buffer.
     void silenceQuietly();
 
-    Form1& form_;
+    Session& session_;
+    StepPlayer& player_;
+    StepTimer& timRec_;
+    const Services& services_;
+    ExportWindow& window_;
     std::unique_ptr<capture::CaptureDevice> capture_;
+    TakeAligner aligner_;
     int32_t captureResult_ = 0;
-    bool exporting_ = false;
-    // While "Quit Without Saving ?" is up, the end of a take leaves its save to the answer.
-    bool quitQuestionUp_ = false;
-    bool saveAfterQuestion_ = false;
     // The take could be written neither to the take folder nor to the temporary folder:
     // the capture device stays open and holds it until the save step writes it.
     bool takeInMemory_ = false;
+    // While "Quit Without Saving ?" is up, the end of a take leaves its save to the answer.
+    bool quitQuestionUp_ = false;
+    bool saveAfterQuestion_ = false;
     // The private folder that takes went to when the take folder could not hold them.
     QString fallbackFolder_;
-    // With the step clock on the output's frames: the frame of the take's first step, and
-    // how many output frames of sound were still on their way out when the recording started
-    // (what the take leaves out at its start, with the input's latency). takeStartFrame_ < 0:
-    // keep the whole recording.
-    int64_t takeStartFrame_ = -1;
-    int64_t takeLeadIn_ = 0;
-    int64_t renderedAtRecordStart_ = -1;  // output frames rendered when the recording began
-    // The take's span in frames of the recording as estimated from the latencies; count < 0:
-    // none.
-    int64_t spanFrom_ = 0;
-    int64_t spanCount_ = -1;
 };
 
 }  // namespace zb

@@ -1,12 +1,8 @@
 #include "registry/class_store.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <QFile>
+#include <QSaveFile>
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -235,28 +231,18 @@ int ClassStore::findKey(const std::vector<std::string>& components) const {
 
 bool ClassStore::save(const StoreContent& candidate) {
     const std::string text = SerializeStore(candidate);
-    std::string tmp = filePath_ + ".XXXXXX";
-    int fd = mkostemp(tmp.data(), O_CLOEXEC);
-    if (fd < 0)
+    QSaveFile file(QFile::decodeName(QByteArray::fromStdString(filePath_)));
+    if (!file.open(QIODevice::WriteOnly))
         return false;
-    bool ok = fchmod(fd, 0644) == 0;
-    size_t done = 0;
-    while (ok && done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<size_t>(n);
+    // Readable by everyone, whatever the umask, as the desktop's own databases are.
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                        QFileDevice::ReadOther);
+    if (file.write(text.data(), static_cast<qint64>(text.size())) !=
+        static_cast<qint64>(text.size())) {
+        file.cancelWriting();
+        return false;
     }
-    ok = ok && fsync(fd) == 0;
-    ok = (close(fd) == 0) && ok;
-    ok = ok && std::rename(tmp.c_str(), filePath_.c_str()) == 0;
-    if (!ok)
-        unlink(tmp.c_str());
-    return ok;
+    return file.commit();
 }
 
 void ClassStore::note(const std::string& line, int32_t code) {
@@ -266,10 +252,10 @@ void ClassStore::note(const std::string& line, int32_t code) {
 
 int32_t ClassStore::RegCreateKeyExA(Hkey root, const std::string& subKey, uint32_t reserved,
                                     const char* /*className*/, uint32_t options,
-                                    uint32_t samDesired, const void* /*securityAttributes*/,
+                                    uint32_t /*samDesired*/, const void* /*securityAttributes*/,
                                     Hkey* result, uint32_t* disposition) {
-    // The class string and security attributes have no meaning in a file store; they are
-    // accepted and ignored.
+    // The class string, the access rights and security attributes have no meaning in a file
+    // store that only this program writes; they are accepted and ignored.
     auto finish = [&](int32_t code) {
         note("create " + subKey, code);
         return code;
@@ -314,7 +300,7 @@ int32_t ClassStore::RegCreateKeyExA(Hkey root, const std::string& subKey, uint32
         how = kRegCreatedNewKey;
     }
     Hkey h = nextHandle_++;
-    handles_[h] = Handle{content_.keys[static_cast<size_t>(existing)].path, samDesired};
+    handles_[h] = content_.keys[static_cast<size_t>(existing)].path;
     *result = h;
     if (disposition)
         *disposition = how;
@@ -322,7 +308,7 @@ int32_t ClassStore::RegCreateKeyExA(Hkey root, const std::string& subKey, uint32
 }
 
 int32_t ClassStore::RegOpenKeyExA(Hkey root, const std::string& subKey, uint32_t options,
-                                  uint32_t samDesired, Hkey* result) {
+                                  uint32_t /*samDesired*/, Hkey* result) {
     auto finish = [&](int32_t code) {
         note("open " + subKey, code);
         return code;
@@ -340,7 +326,7 @@ int32_t ClassStore::RegOpenKeyExA(Hkey root, const std::string& subKey, uint32_t
     if (existing < 0)
         return finish(kErrorFileNotFound);
     Hkey h = nextHandle_++;
-    handles_[h] = Handle{content_.keys[static_cast<size_t>(existing)].path, samDesired};
+    handles_[h] = content_.keys[static_cast<size_t>(existing)].path;
     *result = h;
     return finish(kErrorSuccess);
 }
@@ -348,15 +334,13 @@ int32_t ClassStore::RegOpenKeyExA(Hkey root, const std::string& subKey, uint32_t
 int32_t ClassStore::RegSetValueExA(Hkey key, const std::string& valueName, uint32_t reserved,
                                    uint32_t type, const uint8_t* data, uint32_t length) {
     auto it = handles_.find(key);
-    std::string path = it == handles_.end() ? std::string("?") : it->second.path;
+    std::string path = it == handles_.end() ? std::string("?") : it->second;
     auto finish = [&](int32_t code) {
         note("set " + path + " " + valueName, code);
         return code;
     };
     if (it == handles_.end())
         return finish(kErrorInvalidHandle);
-    if (!(it->second.access & kKeySetValue))
-        return finish(kErrorAccessDenied);
     if (reserved != 0 || (length > 0 && !data))
         return finish(kErrorInvalidParameter);
 
@@ -387,7 +371,7 @@ int32_t ClassStore::RegCloseKey(Hkey key) {
         note("close ?", kErrorInvalidHandle);
         return kErrorInvalidHandle;
     }
-    std::string path = it->second.path;
+    std::string path = it->second;
     handles_.erase(it);
     note("close " + path, kErrorSuccess);
     return kErrorSuccess;

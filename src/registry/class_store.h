@@ -6,12 +6,12 @@
 // keep the spelling they were created with. A key holds named values; a value has a
 // 32-bit type and any bytes as data. The empty name is the key's default value.
 //
-// Persistence: every change that succeeds is written to the file at once (temporary file
-// in the same folder, then rename), so a crash leaves the old or the new store, never a
-// mix. Setting a value to what it already holds changes nothing and writes nothing. A change whose
-// write fails is undone in memory and reports kErrorWriteFault, so the store in memory never claims
-// more than the file holds. A missing, unreadable or damaged file reads as an empty store; it is
-// replaced by the next successful change.
+// Persistence: every change that succeeds is written to the file at once through
+// QSaveFile (temporary file in the same folder, then rename), so a crash leaves the old or
+// the new store, never a mix. Setting a value to what it already holds changes nothing and writes
+// nothing. A change whose write fails is undone in memory and reports kErrorWriteFault, so the
+// store in memory never claims more than the file holds. A missing, unreadable or damaged file
+// reads as an empty store; it is replaced by the next successful change.
 //
 // File format (text, one record per line, '\n' line ends):
 //   zembrola-classes 1            header: magic and format version
@@ -42,7 +42,6 @@ inline constexpr Hkey kClassesRoot = 0x80000000u;
 // Result codes, with the values a registry caller knows.
 inline constexpr int32_t kErrorSuccess = 0;
 inline constexpr int32_t kErrorFileNotFound = 2;
-inline constexpr int32_t kErrorAccessDenied = 5;
 inline constexpr int32_t kErrorInvalidHandle = 6;
 inline constexpr int32_t kErrorWriteFault = 29;
 inline constexpr int32_t kErrorInvalidParameter = 87;
@@ -53,13 +52,7 @@ inline constexpr uint32_t kRegSz = 1;
 // Options: only non-volatile keys exist here.
 inline constexpr uint32_t kRegOptionNonVolatile = 0;
 
-// Access rights of a key handle.
-inline constexpr uint32_t kKeyQueryValue = 0x0001;
-inline constexpr uint32_t kKeySetValue = 0x0002;
-inline constexpr uint32_t kKeyCreateSubKey = 0x0004;
-inline constexpr uint32_t kKeyEnumerateSubKeys = 0x0008;
-inline constexpr uint32_t kKeyNotify = 0x0010;
-inline constexpr uint32_t kKeyCreateLink = 0x0020;
+// Every right on a key; a handle's rights are not enforced here.
 inline constexpr uint32_t kKeyAllSpecific = 0x003F;
 
 // What a create did.
@@ -125,17 +118,13 @@ public:
     void setJournal(std::vector<std::string>* journal) { journal_ = journal; }
 
 private:
-    struct Handle {
-        std::string path;
-        uint32_t access = 0;
-    };
     int findKey(const std::vector<std::string>& components) const;
     bool save(const StoreContent& candidate);
     void note(const std::string& line, int32_t code);
 
     std::string filePath_;
     StoreContent content_;
-    std::map<Hkey, Handle> handles_;
+    std::map<Hkey, std::string> handles_;  // open handles and their keys' paths
     Hkey nextHandle_ = 0x1000;
     std::vector<std::string>* journal_ = nullptr;
 };

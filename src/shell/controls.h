@@ -13,6 +13,8 @@
 #include <QVector>
 #include <QWidget>
 
+#include "core/twips.h"
+
 namespace zb {
 
 // Drop-down selector with an editable field. selectedIndex() is -1 when nothing is
@@ -49,12 +51,11 @@ private:
 class Waveform : public QWidget {
     Q_OBJECT
 public:
-    static constexpr double kTwipsPerPixel = 15.0;
     explicit Waveform(QWidget* parent = nullptr);
 
     // Width and height in drawing units (twips).
-    double scaleWidth() const { return width() * kTwipsPerPixel; }
-    double scaleHeight() const { return height() * kTwipsPerPixel; }
+    double scaleWidth() const { return width() * double{kTwipsPerPixel}; }
+    double scaleHeight() const { return height() * double{kTwipsPerPixel}; }
 
     void setLineColor(QColor color) {
         color_ = color;

@@ -1,5 +1,5 @@
-// Every modal question, message and file dialog of the program goes through this one
-// narrow interface, so tests can answer them. QtDialogs shows the real ones.
+// The real dialogs behind the program's one dialog interface (core/dialogs.h), and the
+// rules they follow.
 //
 // Threads: UI thread only.
 #pragma once
@@ -7,36 +7,11 @@
 #include <QString>
 #include <QStringList>
 
+#include "core/dialogs.h"
+
 class QWidget;
 
 namespace zb {
-
-enum class MsgIcon { None, Information, Error };
-enum class MsgButtons { Ok, YesNoCancel };
-enum class MsgResult { Ok, Yes, No, Cancel };
-
-struct OpenFileRequest {
-    int flags = 0;
-    int filterIndex = 0;
-    QString filter;  // "Description (*.ext)|*.ext" pairs, as the caller writes them
-    QString fileName;
-    QString initialDir;
-};
-
-struct OpenFileResult {
-    QString fileName;  // empty when the user cancelled
-    int filterIndex = 0;
-};
-
-class Dialogs {
-public:
-    virtual ~Dialogs() = default;
-    virtual MsgResult message(QWidget* parent, const QString& text, const QString& caption,
-                              MsgIcon icon, MsgButtons buttons) = 0;
-    virtual OpenFileResult openFile(QWidget* parent, const OpenFileRequest& request) = 0;
-    // Returns the chosen name, or an empty text when cancelled.
-    virtual QString saveFile(QWidget* parent, const QString& title, const QString& filter) = 0;
-};
 
 // Qt name filters for a caller's filter text: "Description|pattern" pairs separated by
 // "|" become "Description (pattern)" entries ("*.*" meaning every file, ";" between

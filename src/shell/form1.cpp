@@ -9,13 +9,12 @@
 #include <QPixmap>
 #include <vector>
 
-#include "audio/sound.h"
 #include "browser/launcher/browser_launcher.h"
-#include "export/exporter.h"
-#include "randomizer/randomizer.h"
-#include "sequencer/sequencer.h"
+#include "shell/control_states.h"
 #include "shell/look.h"
-#include "voices/voices.h"
+#include "shell/randomizer.h"
+#include "shell/sequencer.h"
+#include "shell/voices.h"
 
 namespace zb {
 
@@ -84,29 +83,52 @@ Form1::Form1(const Services& services, QWidget* parent)
                           Qt::WindowCloseButtonHint),
       services_(services) {
     buildControls();
-    // Each subsystem wires its own handlers to the controls built above.
+    // Each subsystem wires its own handlers to the controls built above; the export has no
+    // widgets, so its buttons are wired here.
     voices_ = std::make_unique<Voices>(*this);
     sequencer_ = std::make_unique<Sequencer>(*this);
     randomizer_ = std::make_unique<Randomizer>(*this);
-    exporter_ = std::make_unique<Exporter>(*this);
-    browser_ = std::make_unique<BrowserLauncher>(*this);
+    exporter_ = std::make_unique<Exporter>(session_, player_, *timRec, services_,
+                                           static_cast<ExportWindow&>(*this));
+    connect(cmdStartRecord, &QPushButton::clicked, exporter_.get(),
+            &Exporter::cmdStartRecord_Click);
+    connect(cmdSave, &QPushButton::clicked, exporter_.get(), &Exporter::cmdSave_Click);
+    browser_ = std::make_unique<BrowserLauncher>(Command3, services_.programDir);
 }
 
 Form1::~Form1() {
-    // The subsystems refer to the controls and the sound objects: they go first. Then the
-    // buffers before the device that plays them.
+    // The subsystems refer to the controls and the session: they go first. The session then
+    // releases the buffers before the device that plays them.
     browser_.reset();
     exporter_.reset();
     randomizer_.reset();
     sequencer_.reset();
     voices_.reset();
-    for (VoiceState& v : voices) {
-        v.mainBuffer.reset();
-        v.subBuffer.reset();
-        v.lowBuffer.reset();
-    }
-    soundDevice.reset();
-    soundRoot.reset();
+}
+
+void Form1::lockExportControls() {
+    states::lockForExport(*this);
+}
+
+void Form1::restoreIdleControls() {
+    states::restoreAfterExport(*this);
+}
+
+void Form1::setExportCaption(const QString& text) {
+    cmdStartRecord->setText(text);
+}
+
+void Form1::setSaveEnabled(bool enabled) {
+    cmdSave->setEnabled(enabled);
+}
+
+void Form1::stopPlayback() {
+    if (timBpm->isActive())
+        sequencer_->cmdStop_Click();
+}
+
+void Form1::readVoiceSettings() {
+    for (int16_t v = 0; v < kVoices; ++v) sequencer_->ReadVoiceSettings(v);
 }
 
 void Form1::buildControls() {

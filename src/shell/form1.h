@@ -1,6 +1,6 @@
-// The main window: every control of the program's one working surface, the state the
-// window owns (voice slots, step counter, sound objects), and the subsystems that handle
-// its events. Each subsystem lives in its own folder and wires its own handlers.
+// The main window: every control of the program's one working surface and the handlers of
+// their events. The window builds the widgets and is the only code that touches them; the
+// session it shows (voice slots, step counter, sound objects) and the export live below it.
 //
 // Threads: UI thread only.
 #pragma once
@@ -16,22 +16,18 @@
 #include <cstdint>
 #include <memory>
 
-#include "sequencer/step_timer.h"
+#include "core/services.h"
+#include "core/session.h"
+#include "core/step_player.h"
+#include "core/step_timer.h"
+#include "export/exporter.h"
 #include "shell/controls.h"
-#include "shell/services.h"
 
 namespace zb {
-
-namespace audio {
-class SoundRoot;
-class SoundDevice;
-class SoundBuffer;
-}  // namespace audio
 
 class Voices;
 class Sequencer;
 class Randomizer;
-class Exporter;
 class BrowserLauncher;
 
 // Told once when the sound output fails while the program runs (the sound server went away).
@@ -39,23 +35,10 @@ inline constexpr char kSoundLostText[] =
     "The sound output has stopped: the sound server can no longer be reached.\n"
     "Playing and exporting go on without sound; a take being recorded is kept.";
 
-struct VoiceState {
-    int16_t noteMode = -1;
-    int16_t freqMode = -1;
-    int16_t toneMode = -1;
-    int16_t subMode = -1;
-    int16_t subFreqMode = -1;
-    int16_t lowMode = -1;
-    int32_t baseFrequency = 0;
-    std::shared_ptr<audio::SoundBuffer> mainBuffer;
-    std::shared_ptr<audio::SoundBuffer> subBuffer;
-    std::shared_ptr<audio::SoundBuffer> lowBuffer;
-};
-
-class Form1 : public QWidget {
+class Form1 : public QWidget, private ExportWindow {
     Q_OBJECT
 public:
-    static constexpr int kVoices = 4;
+    static constexpr int kVoices = Session::kVoices;
     template <typename T>
     using PerVoice = std::array<T*, kVoices>;
 
@@ -110,14 +93,11 @@ public:
     QWidget* Frame6 = nullptr;
     QPushButton* cmdSave = nullptr;
 
-    // --- State the window owns ---
-    std::array<VoiceState, kVoices> voices;
-    int16_t currentStep = 0;
     int mixerHandle = 0;
-    std::shared_ptr<audio::SoundRoot> soundRoot;
-    std::shared_ptr<audio::SoundDevice> soundDevice;
 
-    // --- Subsystems ---
+    // --- The session it shows, and the subsystems ---
+    Session& session() { return session_; }
+    StepPlayer& stepPlayer() { return player_; }
     const Services& services() const { return services_; }
     Dialogs& dialogs() const { return *services_.dialogs; }
     Voices& voicesCtl() { return *voices_; }
@@ -132,7 +112,20 @@ protected:
 private:
     void buildControls();
 
+    // What the export asks of the window.
+    QWidget* dialogParent() override { return this; }
+    void lockExportControls() override;
+    void restoreIdleControls() override;
+    void setExportCaption(const QString& text) override;
+    void setSaveEnabled(bool enabled) override;
+    void stopPlayback() override;
+    void readVoiceSettings() override;
+    void unloadOtherWindows() override { UnloadOtherWindows(); }
+    void releaseAllBuffers() override { ReleaseAllBuffers(); }
+
     Services services_;
+    Session session_;
+    StepPlayer player_{session_};
     bool unloaded_ = false;
     bool soundLost_ = false;  // the sound output failed (the user is told once)
     std::unique_ptr<Voices> voices_;

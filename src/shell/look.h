@@ -11,6 +11,8 @@
 #include <QStringList>
 #include <functional>
 
+#include "core/twips.h"
+
 namespace zb::look {
 
 // Window, top strip, control strip and voice panel background.
@@ -24,7 +26,6 @@ inline constexpr QRgb kLabel = qRgb(135, 193, 33);
 // Greyed text of disabled push buttons and fields.
 inline constexpr QRgb kDisabledText = qRgb(128, 128, 128);
 
-inline constexpr int kTwipsPerPixel = 15;
 // The fixed client area: 11535 x 6255 twips.
 inline constexpr int kClientWidthTwips = 11535;
 inline constexpr int kClientHeightTwips = 6255;

@@ -8,9 +8,8 @@
 #include "audio/engine.h"
 #include "audio/sound.h"
 #include "browser/launcher/browser_launcher.h"
-#include "export/exporter.h"
+#include "core/dialogs.h"
 #include "registry/fileass.h"
-#include "shell/dialogs.h"
 #include "shell/form1.h"
 
 namespace zb {
@@ -40,9 +39,9 @@ bool Form1::Form_Load() {
 
 void Form1::InitSoundDevice() {
     try {
-        soundRoot = std::make_shared<audio::SoundRoot>(*services_.audio);
-        soundDevice = soundRoot->CreateSoundDevice("");
-        soundDevice->SetCooperativeLevel(static_cast<intptr_t>(winId()), 1);
+        session_.soundRoot = std::make_shared<audio::SoundRoot>(*services_.audio);
+        session_.soundDevice = session_.soundRoot->CreateSoundDevice("");
+        session_.soundDevice->SetCooperativeLevel(static_cast<intptr_t>(winId()), 1);
     } catch (const std::exception&) {
         dialogs().message(
             this, QStringLiteral("Could not initialize DirectSound.\r\nThis sample will exit."),
@@ -53,8 +52,8 @@ void Form1::InitSoundDevice() {
 
     // Everything one UI event asks of the buffers reaches the audio thread as one batch:
     // the first command of a batch posts a commit that runs once the event is handled.
-    std::weak_ptr<audio::SoundDevice> device = soundDevice;
-    soundDevice->engine().setCommitScheduler([this, device] {
+    std::weak_ptr<audio::SoundDevice> device = session_.soundDevice;
+    session_.soundDevice->engine().setCommitScheduler([this, device] {
         QTimer::singleShot(0, this, [device] {
             if (auto d = device.lock()) {
                 d->engine().commit();
@@ -65,9 +64,9 @@ void Form1::InitSoundDevice() {
 
     // With a real device the step clocks follow the output's own frame count, so every
     // step lands exactly on its frame however the device's clock drifts from the system's.
-    if (soundDevice->driver().realtime()) {
+    if (session_.soundDevice->driver().realtime()) {
         FrameClock clock;
-        clock.rate = soundDevice->engine().outputRate();
+        clock.rate = session_.soundDevice->engine().outputRate();
         clock.now = [device] {
             const auto d = device.lock();
             return d ? d->engine().framesRendered() : int64_t{0};
@@ -131,11 +130,13 @@ void Form1::closeEvent(QCloseEvent* event) {
     // plays on to its end.
     timBpm->stop();
     timRec->stop();
+    if (session_.mode() == SessionMode::Playing)
+        session_.setMode(SessionMode::Idle);
     event->accept();
 }
 
 void Form1::ReleaseAllBuffers() {
-    for (VoiceState& v : voices) {
+    for (VoiceState& v : session_.voices) {
         if (!v.mainBuffer)
             continue;
         for (const auto& buffer : {v.mainBuffer, v.subBuffer, v.lowBuffer}) {
@@ -150,8 +151,8 @@ void Form1::ReleaseAllBuffers() {
     // The step clocks go back to the wall clock before the output they follow goes away.
     timBpm->setFrameClock({});
     timRec->setFrameClock({});
-    soundDevice.reset();
-    soundRoot.reset();
+    session_.soundDevice.reset();
+    session_.soundRoot.reset();
 }
 
 void Form1::UnloadOtherWindows() {

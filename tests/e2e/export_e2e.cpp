@@ -18,8 +18,8 @@
 #include "audio/sound.h"
 #include "export/capture_input.h"
 #include "export/exporter.h"
-#include "sequencer/sequencer.h"
 #include "shell/form1.h"
+#include "shell/sequencer.h"
 #include "support/e2e_support.h"
 #include "support/form_fixture.h"
 #include "support/scripted_dialogs.h"
@@ -62,7 +62,7 @@ TEST(ExportE2e, ExportRecordsTheLoopThroughTheSoundServerAndSavesIt) {
 
     auto form = std::make_unique<Form1>(services);
     ASSERT_TRUE(form->Form_Load());
-    ASSERT_TRUE(form->soundDevice) << "no output device on the sound server";
+    ASSERT_TRUE(form->session().soundDevice) << "no output device on the sound server";
     form->show();
 
     // A click: a short full burst and then silence, shorter than one step.
@@ -72,7 +72,7 @@ TEST(ExportE2e, ExportRecordsTheLoopThroughTheSoundServerAndSavesIt) {
     ASSERT_TRUE(writeWav(clickPath.toStdString(), {}, click));
     dialogs.openAnswers.push_back({clickPath, 1});
     form->cmdSound[0]->click();
-    ASSERT_TRUE(form->voices[0].mainBuffer) << "the click did not load";
+    ASSERT_TRUE(form->session().voices[0].mainBuffer) << "the click did not load";
 
     // "Half" on "2": clicks at steps 1, 5, 17 and 21, a pattern no shift or stretch of the
     // take can imitate. Tempo 60: one step is 125 ms.
@@ -83,17 +83,17 @@ TEST(ExportE2e, ExportRecordsTheLoopThroughTheSoundServerAndSavesIt) {
     // A stop first, so that the take starts with step 1.
     form->cmdPlay->click();
     form->cmdStop->click();
-    ASSERT_EQ(form->currentStep, 1);
+    ASSERT_EQ(form->session().currentStep, 1);
 
     // A null sink that has just got its first client may hold its clock for a second or two
     // before it settles; wait for the output to flow before the export (bounded).
     for (int window = 0; window < 20; ++window) {
-        const int64_t before = form->soundDevice->engine().framesRendered();
+        const int64_t before = form->session().soundDevice->engine().framesRendered();
         QElapsedTimer w;
         w.start();
         QTest::qWait(500);
         const double rate =
-            static_cast<double>(form->soundDevice->engine().framesRendered() - before) /
+            static_cast<double>(form->session().soundDevice->engine().framesRendered() - before) /
             (44.1 * static_cast<double>(w.elapsed()));
         if (rate >= 0.8)
             break;
@@ -109,7 +109,7 @@ TEST(ExportE2e, ExportRecordsTheLoopThroughTheSoundServerAndSavesIt) {
         SCOPED_TRACE("attempt " + std::to_string(attempt));
         const QString chosen = dir.filePath(QString("my take %1").arg(attempt));
         dialogs.saveAnswers.push_back(chosen);
-        const int64_t sinkBefore = form->soundDevice->engine().framesRendered();
+        const int64_t sinkBefore = form->session().soundDevice->engine().framesRendered();
         QElapsedTimer wall;
         wall.start();
         form->cmdStartRecord->click();
@@ -118,7 +118,8 @@ TEST(ExportE2e, ExportRecordsTheLoopThroughTheSoundServerAndSavesIt) {
         while (form->exporter().exporting() && wall.elapsed() < 60000) QTest::qWait(20);
         ASSERT_FALSE(form->exporter().exporting()) << "the export did not end";
         const double sinkRate =
-            static_cast<double>(form->soundDevice->engine().framesRendered() - sinkBefore) /
+            static_cast<double>(form->session().soundDevice->engine().framesRendered() -
+                                sinkBefore) /
             (44100.0 * static_cast<double>(wall.elapsed()) / 1000.0);
         RecordProperty("sink_rate_" + std::to_string(attempt), std::to_string(sinkRate));
 
@@ -130,7 +131,7 @@ TEST(ExportE2e, ExportRecordsTheLoopThroughTheSoundServerAndSavesIt) {
         EXPECT_EQ(take.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
         EXPECT_EQ(take.info.channels, 2);
         EXPECT_EQ(take.info.samplerate, 44100);
-        EXPECT_EQ(form->currentStep, 1);
+        EXPECT_EQ(form->session().currentStep, 1);
 
         const std::vector<int64_t> found = onsets(take.samples, 0, 0.3f, 2000);
         const double stepsRecorded = static_cast<double>(take.info.frames) / (44100 * 0.125);

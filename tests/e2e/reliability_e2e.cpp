@@ -28,8 +28,8 @@
 #include "audio/sound.h"
 #include "export/capture_input.h"
 #include "export/exporter.h"
-#include "sequencer/sequencer.h"
 #include "shell/form1.h"
+#include "shell/sequencer.h"
 #include "support/e2e_support.h"
 #include "support/form_fixture.h"
 #include "support/scripted_dialogs.h"
@@ -205,7 +205,7 @@ public:
         form = std::make_unique<Form1>(services);
         if (!form->Form_Load())
             return ::testing::AssertionFailure() << "Form_Load failed";
-        if (!form->soundDevice)
+        if (!form->session().soundDevice)
             return ::testing::AssertionFailure() << "no output device on the sound server";
         form->show();
         std::vector<float> click(4000, 0.0f);
@@ -215,7 +215,7 @@ public:
             return ::testing::AssertionFailure() << "could not write the click";
         dialogs.openAnswers.push_back({clickPath, 1});
         form->cmdSound[0]->click();
-        if (!form->voices[0].mainBuffer)
+        if (!form->session().voices[0].mainBuffer)
             return ::testing::AssertionFailure() << "the click did not load";
         form->SldBPM->setValue(tempo);
         return ::testing::AssertionSuccess();
@@ -223,8 +223,9 @@ public:
 
     // Waits until the output's frame count moves (a fresh null sink may hold its clock).
     bool outputFlows() {
-        const int64_t start = form->soundDevice->engine().framesRendered();
-        return waitFor([&] { return form->soundDevice->engine().framesRendered() > start + 4410; });
+        const int64_t start = form->session().soundDevice->engine().framesRendered();
+        return waitFor(
+            [&] { return form->session().soundDevice->engine().framesRendered() > start + 4410; });
     }
 
     // Runs one export to its end; the end-of-take save dialog gets `saveAnswer`.
@@ -264,7 +265,7 @@ const QString kLost = QString::fromLatin1(kSoundLostText);
 TEST(ReliabilityE2e, PlaybackGoesOnAndTheUserIsToldOnceWhenTheSoundServerDisappears) {
     OPEN_REAL_WINDOW(w, true);
     Form1& form = *w.form;
-    ASSERT_TRUE(form.soundDevice->driver().realtime());
+    ASSERT_TRUE(form.session().soundDevice->driver().realtime());
     ASSERT_TRUE(w.outputFlows()) << "the private null sink never started its clock";
 
     QSignalSpy steps(form.timBpm, &StepTimer::timeout);
@@ -278,9 +279,9 @@ TEST(ReliabilityE2e, PlaybackGoesOnAndTheUserIsToldOnceWhenTheSoundServerDisappe
     EXPECT_EQ(w.dialogs.messages.back().icon, MsgIcon::Error);
 
     // The output thread stopped instead of spinning on a dead connection: no frame moves.
-    const int64_t frozen = form.soundDevice->engine().framesRendered();
+    const int64_t frozen = form.session().soundDevice->engine().framesRendered();
     QTest::qWait(300);
-    EXPECT_EQ(form.soundDevice->engine().framesRendered(), frozen);
+    EXPECT_EQ(form.session().soundDevice->engine().framesRendered(), frozen);
 
     // The loop goes on, on the wall clock.
     const int before = steps.count();
@@ -298,7 +299,7 @@ TEST(ReliabilityE2e, PlaybackGoesOnAndTheUserIsToldOnceWhenTheSoundServerDisappe
     EXPECT_TRUE(waitFor([&] { return steps.count() >= again + 8; }));
     form.cmdStop->click();
     form.cmdKill[0]->click();
-    EXPECT_FALSE(form.voices[0].mainBuffer);
+    EXPECT_FALSE(form.session().voices[0].mainBuffer);
     EXPECT_EQ(countMessages(w.dialogs, kLost), 1);
 
     form.close();
@@ -313,7 +314,7 @@ TEST(ReliabilityE2e, AnExportCutOffFromTheSoundServerEndsKeepsItsTakeAndTheGuard
 
     form.cmdStartRecord->click();  // the end-of-take save dialog is cancelled
     ASSERT_TRUE(form.exporter().exporting());
-    ASSERT_TRUE(waitFor([&] { return form.currentStep >= 6; }));
+    ASSERT_TRUE(waitFor([&] { return form.session().currentStep >= 6; }));
     w.pulse.kill();
     ASSERT_TRUE(waitFor([&] { return !form.exporter().exporting(); }, 120s))
         << "the export never ended without its sound server";

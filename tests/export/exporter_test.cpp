@@ -21,10 +21,10 @@
 
 #include "audio/engine.h"
 #include "audio/sound.h"
+#include "core/step_timer.h"
 #include "export/capture_device.h"
 #include "export/take_name.h"
-#include "sequencer/sequencer.h"
-#include "sequencer/step_timer.h"
+#include "shell/sequencer.h"
 #include "support/form_fixture.h"
 #include "support/wav_fixtures.h"
 #include "synthetic_input.h"
@@ -61,7 +61,7 @@ protected:
         // plays, as a sound card would between two timer events.
         using RecTimer = std::remove_pointer_t<decltype(form().timRec)>;
         QObject::connect(form().timRec, &RecTimer::timeout, [this] {
-            if (!input.running() || !form().soundDevice)
+            if (!input.running() || !form().session().soundDevice)
                 return;
             input.feedFloat(fx->render(stepFrames()));
         });
@@ -85,7 +85,7 @@ protected:
         dialogs().openAnswers.push_back({clickSample(), 1});
         form().cmdSound[voice]->click();
         test::pumpEvents();
-        ASSERT_TRUE(form().voices[voice].mainBuffer) << "the click sample did not load";
+        ASSERT_TRUE(form().session().voices[voice].mainBuffer) << "the click sample did not load";
     }
 
     // Runs timRec's events through its signal until the export has ended; returns how many.
@@ -133,7 +133,7 @@ protected:
 
 TEST_F(ExportTest, FirstExportAfterStartUpBeginsWithASilentStep) {
     loadClick(0);
-    ASSERT_EQ(form().currentStep, 0);
+    ASSERT_EQ(form().session().currentStep, 0);
     form().ckLoop->setChecked(true);  // an export plays one pass whatever the loop box says
     dialogs().saveAnswers.push_back(target("loop"));
     form().cmdStartRecord->click();
@@ -157,7 +157,7 @@ TEST_F(ExportTest, FirstExportAfterStartUpBeginsWithASilentStep) {
     };
     EXPECT_EQ(commands, expected);
     EXPECT_EQ(codes, std::vector<int32_t>(8, capture::kOk));
-    EXPECT_EQ(form().currentStep, 1);
+    EXPECT_EQ(form().session().currentStep, 1);
     EXPECT_FALSE(exporter().exporting());
     EXPECT_FALSE(exporter().captureStarted);
 
@@ -190,7 +190,7 @@ TEST_F(ExportTest, ExportAfterAStopStartsWithStepOne) {
     loadClick(0);
     form().cmdPlay->click();
     form().cmdStop->click();
-    ASSERT_EQ(form().currentStep, 1);
+    ASSERT_EQ(form().session().currentStep, 1);
     dialogs().saveAnswers.push_back(target("second"));
     form().cmdStartRecord->click();
     EXPECT_EQ(runExport(), 33);
@@ -203,7 +203,7 @@ TEST_F(ExportTest, ExportAfterAStopStartsWithStepOne) {
     EXPECT_EQ(take.info.frames, 32 * n);
     const std::vector<int64_t> clicks = {0, 8 * n, 16 * n, 24 * n};
     EXPECT_EQ(test::onsets(take.samples, 0, 0.5f, n / 2), clicks);
-    EXPECT_EQ(form().currentStep, 1);
+    EXPECT_EQ(form().session().currentStep, 1);
 }
 
 TEST_F(ExportTest, WithoutASampleOnlyTheNoBufferMessage) {
@@ -394,8 +394,8 @@ TEST_F(ExportTest, QuitWithoutSavingQuestion) {
         EXPECT_EQ(dialogs().messages[0].buttons, MsgButtons::YesNoCancel);
         EXPECT_EQ(form().unloaded(), c.closes);
         EXPECT_EQ(QFile::exists(take), c.takeKept);
-        EXPECT_EQ(form().soundDevice == nullptr, c.released);
-        EXPECT_EQ(form().voices[0].mainBuffer == nullptr, c.released);
+        EXPECT_EQ(form().session().soundDevice == nullptr, c.released);
+        EXPECT_EQ(form().session().voices[0].mainBuffer == nullptr, c.released);
         if (c.answer == MsgResult::No) {
             EXPECT_TRUE(test::readWav(target("kept.Wav")).ok);
         }
@@ -408,7 +408,7 @@ TEST_F(ExportTest, QuittingWithoutSavingClosesTheOtherWindowsAndStopsTheSound) {
     exportUnsaved();
     QWidget webPage;
     webPage.show();
-    const std::shared_ptr<audio::SoundBuffer> playing = form().voices[0].mainBuffer;
+    const std::shared_ptr<audio::SoundBuffer> playing = form().session().voices[0].mainBuffer;
     playing->SetPlayPosition(0);
     playing->Play(0);
     fx->render(16);
@@ -539,7 +539,7 @@ TEST_F(ExportTest, ACaptureDeviceWithoutInputStillEndsTheExport) {
     ASSERT_EQ(dialogs().messages.size(), 1u);
     EXPECT_TRUE(dialogs().messages[0].text.contains("no recording was made"));
     EXPECT_EQ(form().cmdStartRecord->text(), ">> export >>");
-    EXPECT_EQ(form().currentStep, 1);
+    EXPECT_EQ(form().session().currentStep, 1);
 }
 
 TEST_F(ExportTest, ExportAndPlaybackNeverRunTogether) {
@@ -550,7 +550,7 @@ TEST_F(ExportTest, ExportAndPlaybackNeverRunTogether) {
     exporter().cmdStartRecord_Click();
     EXPECT_FALSE(form().timBpm->isActive());
     EXPECT_TRUE(form().timRec->isActive());
-    EXPECT_EQ(form().currentStep, 1);
+    EXPECT_EQ(form().session().currentStep, 1);
     step(3);
     // During the export neither a second export nor playback may start.
     commands.clear();
@@ -659,7 +659,7 @@ void ExportTest::exportOnTheOutputsClock(int64_t inputDelay) {
     build(&threaded);
     loadClick(0);
     form().SldBPM->setValue(240);
-    audio::Engine& engine = form().soundDevice->engine();
+    audio::Engine& engine = form().session().soundDevice->engine();
     FrameClock clock;
     clock.rate = 44100;
     clock.now = [&engine] { return engine.framesRendered(); };

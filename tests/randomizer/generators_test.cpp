@@ -6,11 +6,11 @@
 #include <deque>
 
 #include "audio/sound.h"
-#include "randomizer/randomizer.h"
-#include "sequencer/sequencer.h"
+#include "shell/randomizer.h"
+#include "shell/sequencer.h"
+#include "shell/voices.h"
 #include "support/form_fixture.h"
 #include "support/wav_fixtures.h"
-#include "voices/voices.h"
 
 namespace zb::test {
 namespace {
@@ -43,7 +43,7 @@ QString writeSample(const QString& dir) {
 void loadVoice(FormFixture& fx, int i, const QString& path) {
     fx.dialogs.openAnswers.push_back({path, 1});
     fx.form().cmdSound[i]->click();
-    ASSERT_TRUE(fx.form().voices[i].mainBuffer) << "voice " << i << " did not load";
+    ASSERT_TRUE(fx.form().session().voices[i].mainBuffer) << "voice " << i << " did not load";
 }
 
 std::array<int, 6> selectors(Form1& f, int i) {
@@ -127,7 +127,7 @@ TEST_F(Generators, PlaybackRunsAfterEitherButtonFromStepOne) {
         }
         (r.second ? form().Command2 : form().Command1)->click();
         EXPECT_TRUE(form().timBpm->isActive()) << r.runningBefore << r.second;
-        EXPECT_EQ(form().currentStep, 1) << r.runningBefore << r.second;
+        EXPECT_EQ(form().session().currentStep, 1) << r.runningBefore << r.second;
         EXPECT_FALSE(form().cmdPlay->isEnabled());
         EXPECT_TRUE(form().cmdStop->isEnabled());
         form().cmdStop->click();
@@ -143,8 +143,8 @@ TEST_F(Generators, DrawnToneIsHeardEvenWhenThePanDoesNotChange) {
     form().Command2->click();
     EXPECT_EQ(form().SldFrequency[0]->value(), 50000);
     EXPECT_EQ(form().SldPan[0]->value(), 1);
-    EXPECT_EQ(form().voices[0].mainBuffer->frequency(), 50000);
-    EXPECT_EQ(form().voices[0].subBuffer->frequency(), 50000);
+    EXPECT_EQ(form().session().voices[0].mainBuffer->frequency(), 50000);
+    EXPECT_EQ(form().session().voices[0].subBuffer->frequency(), 50000);
 }
 
 TEST_F(Generators, DrawnToneIsHeardThroughThePanChange) {
@@ -152,8 +152,8 @@ TEST_F(Generators, DrawnToneIsHeardThroughThePanChange) {
     script({0.5f, 0.0f, 0.5f, 0, 0, 0, 0, 0, 0});
     form().Command2->click();
     EXPECT_EQ(form().SldPan[0]->value(), 5000);
-    EXPECT_EQ(form().voices[0].mainBuffer->frequency(), 50000);
-    EXPECT_EQ(form().voices[0].mainBuffer->pan(), 5000);
+    EXPECT_EQ(form().session().voices[0].mainBuffer->frequency(), 50000);
+    EXPECT_EQ(form().session().voices[0].mainBuffer->pan(), 5000);
 }
 
 TEST_F(Generators, TwoFreshStartsDrawTheSamePatterns) {

@@ -219,16 +219,6 @@ TEST_F(ClassStoreTest, ArgumentsAreCheckedAsARegistryWould) {
     EXPECT_TRUE(store.content().keys.empty());
 }
 
-TEST_F(ClassStoreTest, AHandleWithoutSetRightCannotWrite) {
-    ClassStore store(path());
-    store.RegCloseKey(create(store, "K"));
-    Hkey h = 0;
-    ASSERT_EQ(store.RegOpenKeyExA(kClassesRoot, "K", 0, kKeyQueryValue, &h), kErrorSuccess);
-    EXPECT_EQ(set(store, h, "", "x"), kErrorAccessDenied);
-    store.RegCloseKey(h);
-    EXPECT_FALSE(store.value("K", "").has_value());
-}
-
 TEST_F(ClassStoreTest, ADamagedFileReadsEmptyAndIsReplaced) {
     WriteFile(path(), "zembrola-classes 1\nkey \"K\"\n");  // cut off mid-write
     ClassStore store(path());

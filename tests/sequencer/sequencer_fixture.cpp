@@ -20,7 +20,7 @@ QString writeRampWav(const QString& dir, const QString& name, int rate, int fram
 void loadVoice(FormFixture& fx, int i, const QString& path) {
     fx.dialogs.openAnswers.push_back({path, 1});
     fx.form().cmdSound[i]->click();
-    ASSERT_TRUE(fx.form().voices[i].mainBuffer) << "voice " << i << " did not load";
+    ASSERT_TRUE(fx.form().session().voices[i].mainBuffer) << "voice " << i << " did not load";
 }
 
 void setModes(Form1& form, int i, std::array<int, 6> m) {

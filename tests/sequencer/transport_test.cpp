@@ -6,10 +6,10 @@
 
 #include "audio/engine.h"
 #include "audio/sound.h"
+#include "core/step_rule.h"
 #include "export/exporter.h"
-#include "sequencer/sequencer.h"
-#include "sequencer/step_rule.h"
 #include "sequencer_fixture.h"
+#include "shell/sequencer.h"
 
 namespace zb::test {
 namespace {
@@ -41,7 +41,7 @@ TEST_F(Transport, StartUpTempo) {
     EXPECT_EQ(form().timRec->interval(), 62);
     EXPECT_EQ(form().timBpm->timerType(), Qt::PreciseTimer);
     EXPECT_FALSE(form().timBpm->isActive());
-    EXPECT_EQ(form().currentStep, 0);
+    EXPECT_EQ(form().session().currentStep, 0);
 }
 
 TEST_F(Transport, SliderTempoSetsTextAndBothTimers) {
@@ -101,7 +101,7 @@ TEST_F(Transport, PlayWithoutSampleShowsNoBuffer) {
     EXPECT_FALSE(form().timBpm->isActive());
     EXPECT_TRUE(form().cmdPlay->isEnabled());
     EXPECT_FALSE(form().cmdStop->isEnabled());
-    EXPECT_EQ(form().currentStep, 0);
+    EXPECT_EQ(form().session().currentStep, 0);
 }
 
 TEST_F(Transport, ButtonStates) {
@@ -111,14 +111,14 @@ TEST_F(Transport, ButtonStates) {
     EXPECT_FALSE(form().cmdPlay->isEnabled());
     EXPECT_TRUE(form().cmdStop->isEnabled());
     EXPECT_FALSE(form().cmdStartRecord->isEnabled());
-    EXPECT_EQ(form().currentStep, 0);  // play leaves the step alone
+    EXPECT_EQ(form().session().currentStep, 0);  // play leaves the step alone
 
     form().cmdStop->click();
     EXPECT_FALSE(form().timBpm->isActive());
     EXPECT_TRUE(form().cmdPlay->isEnabled());
     EXPECT_FALSE(form().cmdStop->isEnabled());
     EXPECT_TRUE(form().cmdStartRecord->isEnabled());
-    EXPECT_EQ(form().currentStep, 1);
+    EXPECT_EQ(form().session().currentStep, 1);
     EXPECT_TRUE(fx.dialogs.messages.empty());
 }
 
@@ -149,7 +149,7 @@ TEST_F(Transport, WorkedSchedules) {
         local.form().cmdPlay->click();
         local.form().sequencer().timBpm_Timer();
         EXPECT_FALSE(renderStep(local, kRamp).audible) << "the first event plays nothing";
-        EXPECT_EQ(local.form().currentStep, 1);
+        EXPECT_EQ(local.form().session().currentStep, 1);
 
         for (int s = 1; s <= 32; ++s) {
             local.form().sequencer().timBpm_Timer();
@@ -163,7 +163,7 @@ TEST_F(Transport, WorkedSchedules) {
         }
         // No loop: the run ended after step 32.
         EXPECT_FALSE(local.form().timBpm->isActive());
-        EXPECT_EQ(local.form().currentStep, 1);
+        EXPECT_EQ(local.form().session().currentStep, 1);
         EXPECT_TRUE(local.form().cmdPlay->isEnabled());
         EXPECT_FALSE(local.form().cmdStop->isEnabled());
         EXPECT_TRUE(local.form().cmdStartRecord->isEnabled());
@@ -176,7 +176,7 @@ TEST_F(Transport, SubAndLowBuffersFollowTheirRules) {
     setModes(form(), 0, {-1, 3, 0, 2, 0, 0});
     form().cmdPlay->click();
     seq().timBpm_Timer();  // the silent first event
-    const VoiceState& v = form().voices[0];
+    const VoiceState& v = form().session().voices[0];
     for (int s = 1; s <= 32; ++s) {
         seq().timBpm_Timer();
         fx.render(64);
@@ -199,11 +199,11 @@ TEST_F(Transport, LoopWrapsStraightToStepOne) {
     form().cmdPlay->click();
     seq().timBpm_Timer();
     for (int s = 1; s <= 32; ++s) tick();
-    EXPECT_EQ(form().currentStep, 1);
+    EXPECT_EQ(form().session().currentStep, 1);
     EXPECT_TRUE(form().timBpm->isActive());
     // The next event is step 1 itself, audible.
     EXPECT_TRUE(tick().audible);
-    EXPECT_EQ(form().currentStep, 2);
+    EXPECT_EQ(form().session().currentStep, 2);
 
     // The box is read only at the end of step 32: clearing it now lets this pass finish.
     form().ckLoop->setChecked(false);
@@ -220,13 +220,13 @@ TEST_F(Transport, NoLoopEndStopsTheLastStepAtOnce) {
     seq().timBpm_Timer();
     for (int s = 1; s <= 31; ++s) EXPECT_TRUE(tick().audible) << s;
     EXPECT_FALSE(tick().audible) << "step 32 is stopped in the same batch";
-    EXPECT_EQ(form().voices[0].mainBuffer->GetStatus(), 0);
-    EXPECT_EQ(form().currentStep, 1);
+    EXPECT_EQ(form().session().voices[0].mainBuffer->GetStatus(), 0);
+    EXPECT_EQ(form().session().currentStep, 1);
 
     // The next run starts at step 1 on its first event.
     form().cmdPlay->click();
     EXPECT_TRUE(tick().audible);
-    EXPECT_EQ(form().currentStep, 2);
+    EXPECT_EQ(form().session().currentStep, 2);
 }
 
 // With another window keeping the program alive, closing the main window ends the loop's
@@ -244,7 +244,7 @@ TEST_F(Transport, ClosingTheWindowEndsTheStepsButNotTheSound) {
     EXPECT_FALSE(form().timBpm->isActive());
     EXPECT_FALSE(form().timRec->isActive());
     EXPECT_TRUE(renderStep(fx, kRamp).audible);  // step 2's note rings on
-    EXPECT_EQ(form().voices[0].mainBuffer->GetStatus(), audio::kStatusPlaying);
+    EXPECT_EQ(form().session().voices[0].mainBuffer->GetStatus(), audio::kStatusPlaying);
 }
 
 TEST_F(Transport, StopSilencesAndRestartsAtStepOne) {
@@ -255,10 +255,10 @@ TEST_F(Transport, StopSilencesAndRestartsAtStepOne) {
     for (int s = 1; s <= 5; ++s) tick();
     form().cmdStop->click();
     EXPECT_FALSE(renderStep(fx, kRamp).audible);
-    EXPECT_EQ(form().currentStep, 1);
+    EXPECT_EQ(form().session().currentStep, 1);
     form().cmdPlay->click();
     EXPECT_TRUE(tick().audible);
-    EXPECT_EQ(form().currentStep, 2);
+    EXPECT_EQ(form().session().currentStep, 2);
 }
 
 TEST_F(Transport, ChangesDuringARunApplyFromTheNextStep) {
@@ -271,11 +271,11 @@ TEST_F(Transport, ChangesDuringARunApplyFromTheNextStep) {
     EXPECT_TRUE(tick().audible);  // step 3 now plays
     form().cmbNote[0]->setSelectedIndex(-1);
     EXPECT_FALSE(tick().audible);  // nothing selected: silent
-    EXPECT_EQ(form().voices[0].noteMode, -1);
+    EXPECT_EQ(form().session().voices[0].noteMode, -1);
 
     // A voice cleared during the run is skipped from the next step on; one loaded joins.
     form().cmbNote[0]->setSelectedIndex(3);
-    form().voices[0] = VoiceState{};
+    form().session().voices[0] = VoiceState{};
     EXPECT_FALSE(tick().audible);  // step 5
     loadVoice(fx, 2, sample);
     setModes(form(), 2, {3, 3, 0, 0, 3, 2});
@@ -291,11 +291,11 @@ TEST_F(Transport, TempoChangeWhileRunningKeepsTheRun) {
     form().SldBPM->setValue(200);
     EXPECT_TRUE(form().timBpm->isActive());
     EXPECT_EQ(form().timBpm->interval(), 38);
-    EXPECT_EQ(form().currentStep, 5);
+    EXPECT_EQ(form().session().currentStep, 5);
     // Play while running changes nothing.
     form().cmdPlay->setEnabled(true);
     form().cmdPlay->click();
-    EXPECT_EQ(form().currentStep, 5);
+    EXPECT_EQ(form().session().currentStep, 5);
     EXPECT_TRUE(form().timBpm->isActive());
 }
 
@@ -313,11 +313,11 @@ TEST_F(Transport, RefusedRateSkipsOnlyThatNote) {
     for (int s = 1; s <= 32; ++s) {
         seq().timBpm_Timer();
         fx.render(64);
-        EXPECT_EQ(form().currentStep, s == 32 ? 1 : s + 1);
+        EXPECT_EQ(form().session().currentStep, s == 32 ? 1 : s + 1);
         if (s == 32)
             break;  // stopped at once by the end of the run
-        const auto& v0 = form().voices[0];
-        const auto& v1 = form().voices[1];
+        const auto& v0 = form().session().voices[0];
+        const auto& v1 = form().session().voices[1];
         EXPECT_EQ(v1.mainBuffer->GetStatus(), audio::kStatusPlaying) << s;
         if (s % 2) {
             EXPECT_EQ(v0.mainBuffer->GetStatus(), audio::kStatusPlaying) << s;
@@ -338,7 +338,7 @@ TEST_F(Transport, EachStepReachesTheOutputAsOneBatch) {
     form().cmdPlay->click();
     seq().timBpm_Timer();
     fx.render(256);
-    auto& engine = form().soundDevice->engine();
+    auto& engine = form().session().soundDevice->engine();
     for (int s = 1; s <= 8; ++s) {
         const uint64_t before = engine.appliedBatches();
         seq().timBpm_Timer();

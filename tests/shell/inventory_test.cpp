@@ -305,7 +305,7 @@ TEST_F(InventoryTest, StepTimersAreOffAndPrecise) {
     EXPECT_EQ(form().findChild<StepTimer*>("timBpm"), form().timBpm);
     EXPECT_EQ(form().findChild<StepTimer*>("timRec"), form().timRec);
     // Nothing else has started yet: the step counter waits at 0.
-    EXPECT_EQ(form().currentStep, 0);
+    EXPECT_EQ(form().session().currentStep, 0);
 }
 
 }  // namespace

@@ -25,8 +25,8 @@ TEST(StartupTest, BuiltWindowBeforeTheLoadStep) {
     EXPECT_EQ(f.timBpm->interval(), 100);
     EXPECT_EQ(f.timRec->interval(), 100);
     EXPECT_EQ(f.SldBPM->value(), 6);  // nothing set yet
-    EXPECT_EQ(f.soundRoot, nullptr);
-    EXPECT_EQ(f.soundDevice, nullptr);
+    EXPECT_EQ(f.session().soundRoot, nullptr);
+    EXPECT_EQ(f.session().soundDevice, nullptr);
     EXPECT_EQ(f.mixerHandle, 0);
     EXPECT_TRUE(fx.dialogs.messages.empty());
 }
@@ -41,10 +41,10 @@ TEST(StartupTest, NormalStart) {
     EXPECT_FALSE(f.cmdSave->isEnabled());
     EXPECT_FALSE(f.exporter().captureStarted);
     EXPECT_NE(f.mixerHandle, 0);
-    EXPECT_NE(f.soundRoot, nullptr);
-    ASSERT_NE(f.soundDevice, nullptr);
+    EXPECT_NE(f.session().soundRoot, nullptr);
+    ASSERT_NE(f.session().soundDevice, nullptr);
     EXPECT_NE(fx.driver(), nullptr);
-    EXPECT_EQ(f.currentStep, 0);
+    EXPECT_EQ(f.session().currentStep, 0);
     // Start-up registered the song document type.
     EXPECT_TRUE(QFile::exists(fileass::StorePathFor(fx.dataDir)));
     f.show();
@@ -74,8 +74,8 @@ TEST(StartupTest, MixerMissingLeavesAUsableWindowWithoutDevice) {
     EXPECT_TRUE(tempoSetFirst);
 
     EXPECT_EQ(form->mixerHandle, 0);
-    EXPECT_EQ(form->soundRoot, nullptr);
-    EXPECT_EQ(form->soundDevice, nullptr);
+    EXPECT_EQ(form->session().soundRoot, nullptr);
+    EXPECT_EQ(form->session().soundDevice, nullptr);
     EXPECT_EQ(fx.driver(), nullptr);
     EXPECT_FALSE(form->unloaded());
     form->show();
@@ -106,33 +106,33 @@ TEST(StartupTest, DeviceFailureEndsWithoutShowingTheWindow) {
     EXPECT_FALSE(f.isVisible());
     EXPECT_NE(f.mixerHandle, 0);
     // What was made before the failure stays.
-    EXPECT_NE(f.soundRoot, nullptr);
-    EXPECT_EQ(f.soundDevice, nullptr);
+    EXPECT_NE(f.session().soundRoot, nullptr);
+    EXPECT_EQ(f.session().soundDevice, nullptr);
 }
 
 // Three buffers from one file, as a loaded voice has them.
 void fillVoice(test::FormFixture& fx, int i, const std::string& wav) {
     audio::BufferDesc desc;
     desc.flags = audio::kCtrlFrequency | audio::kCtrlPan | audio::kCtrlVolume;
-    VoiceState& v = fx.form().voices[i];
-    v.mainBuffer = fx.form().soundDevice->CreateBufferFromFile(wav, desc);
-    v.subBuffer = fx.form().soundDevice->CreateBufferFromFile(wav, desc);
-    v.lowBuffer = fx.form().soundDevice->CreateBufferFromFile(wav, desc);
+    VoiceState& v = fx.form().session().voices[i];
+    v.mainBuffer = fx.form().session().soundDevice->CreateBufferFromFile(wav, desc);
+    v.subBuffer = fx.form().session().soundDevice->CreateBufferFromFile(wav, desc);
+    v.lowBuffer = fx.form().session().soundDevice->CreateBufferFromFile(wav, desc);
     v.baseFrequency = desc.format.samplesPerSec;
 }
 
 TEST(StartupTest, OneEventsBufferCallsReachTheMixAsOneBatch) {
     test::FormFixture fx;
-    ASSERT_NE(fx.form().soundDevice, nullptr);
+    ASSERT_NE(fx.form().session().soundDevice, nullptr);
     const std::string wav = fx.tempDir.toStdString() + "/tone.wav";
     ASSERT_TRUE(test::writeWav(wav, {}, test::sine(4410, 440.0, 44100, 1)));
-    audio::Engine& engine = fx.form().soundDevice->engine();
+    audio::Engine& engine = fx.form().session().soundDevice->engine();
     fx.render(64);
     const uint64_t before = engine.appliedBatches();
 
     // Everything below runs within one event: one batch.
     fillVoice(fx, 0, wav);
-    VoiceState& v = fx.form().voices[0];
+    VoiceState& v = fx.form().session().voices[0];
     v.mainBuffer->SetPlayPosition(0);
     v.mainBuffer->Play(0);
     v.subBuffer->SetFrequency(88200);
@@ -158,23 +158,23 @@ TEST(StartupTest, ReleaseAllBuffers) {
         SCOPED_TRACE(c.what);
         test::FormFixture fx;
         Form1& f = fx.form();
-        ASSERT_NE(f.soundDevice, nullptr);
+        ASSERT_NE(f.session().soundDevice, nullptr);
         std::shared_ptr<audio::SoundBuffer> main, sub;
         if (c.loadVoice) {
             const std::string wav = fx.tempDir.toStdString() + "/hit.wav";
             ASSERT_TRUE(test::writeWav(wav, {}, test::sine(44100, 220.0, 44100, 1)));
             fillVoice(fx, 2, wav);
-            main = f.voices[2].mainBuffer;
-            sub = f.voices[2].subBuffer;
+            main = f.session().voices[2].mainBuffer;
+            sub = f.session().voices[2].subBuffer;
             main->Play(0);
             fx.render(256);
             ASSERT_EQ(main->GetStatus(), audio::kStatusPlaying);
             ASSERT_NE(sub->GetStatus(), audio::kStatusPlaying);
         }
         f.ReleaseAllBuffers();
-        EXPECT_EQ(f.soundDevice, nullptr);
-        EXPECT_EQ(f.soundRoot, nullptr);
-        for (const VoiceState& v : f.voices) {
+        EXPECT_EQ(f.session().soundDevice, nullptr);
+        EXPECT_EQ(f.session().soundRoot, nullptr);
+        for (const VoiceState& v : f.session().voices) {
             EXPECT_EQ(v.mainBuffer, nullptr);
             EXPECT_EQ(v.subBuffer, nullptr);
             EXPECT_EQ(v.lowBuffer, nullptr);
@@ -196,8 +196,8 @@ TEST(StartupTest, CloseWithoutATakeClosesAtOnceAndReleasesNothing) {
     EXPECT_TRUE(f.unloaded());
     EXPECT_FALSE(f.isVisible());
     EXPECT_EQ(fx.dialogs.requestCount(), 0u);
-    EXPECT_NE(f.soundDevice, nullptr);
-    EXPECT_NE(f.soundRoot, nullptr);
+    EXPECT_NE(f.session().soundDevice, nullptr);
+    EXPECT_NE(f.session().soundRoot, nullptr);
 }
 
 class CountingWindow : public QWidget {

@@ -77,9 +77,9 @@ FormFixture::~FormFixture() {
 }
 
 audio::OfflineDriver* FormFixture::driver() {
-    if (!form_->soundDevice)
+    if (!form_->session().soundDevice)
         return nullptr;
-    return dynamic_cast<audio::OfflineDriver*>(&form_->soundDevice->driver());
+    return dynamic_cast<audio::OfflineDriver*>(&form_->session().soundDevice->driver());
 }
 
 std::vector<float> FormFixture::render(int64_t frames) {

@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "audio/audio_system.h"
+#include "core/services.h"
 #include "shell/form1.h"
-#include "shell/services.h"
 #include "support/scripted_dialogs.h"
 
 namespace zb::test {

@@ -18,7 +18,7 @@
 #include <functional>
 #include <vector>
 
-#include "shell/dialogs.h"
+#include "core/dialogs.h"
 
 namespace zb::test {
 

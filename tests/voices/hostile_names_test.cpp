@@ -13,11 +13,11 @@
 #include <set>
 #include <string>
 
-#include "sequencer/sequencer.h"
+#include "shell/sequencer.h"
+#include "shell/voices.h"
 #include "support/form_fixture.h"
 #include "support/wav_fixtures.h"
 #include "voices/sample_path.h"
-#include "voices/voices.h"
 
 namespace zb {
 namespace {
@@ -96,12 +96,12 @@ TEST(HostileSampleNames, LoadShowTheirNameAndTouchNothingElse) {
             // Qt cannot name this file again once it has decoded the name (invalid bytes
             // become replacement characters): the load fails like any missing file and
             // leaves an empty, disabled slot.
-            EXPECT_EQ(fx.form().voices[0].mainBuffer, nullptr);
+            EXPECT_EQ(fx.form().session().voices[0].mainBuffer, nullptr);
             EXPECT_FALSE(fx.form().SldFrequency[0]->isEnabled());
             EXPECT_TRUE(fx.dialogs.messages.empty());
             continue;
         }
-        ASSERT_NE(fx.form().voices[0].mainBuffer, nullptr) << "the sample did not load";
+        ASSERT_NE(fx.form().session().voices[0].mainBuffer, nullptr) << "the sample did not load";
         EXPECT_TRUE(fx.dialogs.messages.empty());
         EXPECT_EQ(fx.form().lblFile[0]->text(), voices::SampleName(chosen));
         EXPECT_EQ(fx.form().txtCaption[0]->text(), voices::SampleName(chosen));

@@ -1,6 +1,6 @@
 // The voice slots on the real window: offscreen Qt, the offline audio engine, scripted
 // dialogs, and WAV files generated into the fixture's temporary folders.
-#include "voices/voices.h"
+#include "shell/voices.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -16,7 +16,7 @@
 
 #include "audio/engine.h"
 #include "audio/sound.h"
-#include "sequencer/sequencer.h"
+#include "shell/sequencer.h"
 #include "support/form_fixture.h"
 #include "support/wav_fixtures.h"
 #include "voice_wav.h"
@@ -63,7 +63,7 @@ public:
 
     // Whatever happened, a slot is either loaded or empty as a whole.
     void expectConsistent(int i) {
-        const VoiceState& v = form().voices[i];
+        const VoiceState& v = form().session().voices[i];
         const bool loaded = v.mainBuffer != nullptr;
         SCOPED_TRACE("slot " + std::to_string(i) + (loaded ? " loaded" : " empty"));
         EXPECT_EQ(v.subBuffer != nullptr, loaded);
@@ -103,13 +103,13 @@ TEST(VoiceLoadTest, LoadDefaultsCaptionsTraceAndBuffers) {
     f.SldVolume[2]->setValue(-500);
     f.cmbNote[2]->setSelectedIndex(3);
     f.cmbLow[2]->setSelectedIndex(0);
-    const auto oldSub = f.voices[2].subBuffer;
+    const auto oldSub = f.session().voices[2].subBuffer;
 
     const QString path = rig.sineWav("kick 44.wav", 44100, 2, 44100, "drum kit");
     rig.load(2, path);
 
-    ASSERT_NE(f.voices[2].mainBuffer, nullptr);
-    EXPECT_NE(f.voices[2].subBuffer, oldSub);
+    ASSERT_NE(f.session().voices[2].mainBuffer, nullptr);
+    EXPECT_NE(f.session().voices[2].subBuffer, oldSub);
     const Selector* lists[] = {f.cmbNote[2], f.cmbFreq[2], f.cmbTone[2],
                                f.cmbSub[2],  f.cmbSubF[2], f.cmbLow[2]};
     const char* expected[] = {"Whole", "4", "Normal", "None", "4", "None"};
@@ -121,7 +121,7 @@ TEST(VoiceLoadTest, LoadDefaultsCaptionsTraceAndBuffers) {
     EXPECT_EQ(f.SldPan[2]->value(), 0);
     EXPECT_EQ(f.SldVolume[2]->value(), 0);
     EXPECT_EQ(f.SldFrequency[2]->value(), 44100);
-    EXPECT_EQ(f.voices[2].baseFrequency, 44100);
+    EXPECT_EQ(f.session().voices[2].baseFrequency, 44100);
     EXPECT_EQ(f.txtTone[2]->text(), "44100");
     EXPECT_EQ(f.txtPan[2]->text(), "0");
     EXPECT_EQ(f.txtVolume[2]->text(), "0");
@@ -131,7 +131,7 @@ TEST(VoiceLoadTest, LoadDefaultsCaptionsTraceAndBuffers) {
     EXPECT_EQ(f.contFrame[2]->title(), "kick 44.wav");
     EXPECT_EQ(f.waveform[2]->toolTip(), path);
 
-    const VoiceState& v = f.voices[2];
+    const VoiceState& v = f.session().voices[2];
     EXPECT_EQ(v.mainBuffer->frequency(), 44100);
     EXPECT_EQ(v.mainBuffer->pan(), 0);
     EXPECT_EQ(v.mainBuffer->volume(), 0);
@@ -193,7 +193,7 @@ TEST(VoiceLoadTest, CancelChangesNothing) {
     Form1& f = rig.form();
     const QString path = rig.sineWav("a.wav", 44100, 1, 4410, "one");
     rig.load(0, path, 1);
-    const VoiceState before = f.voices[0];
+    const VoiceState before = f.session().voices[0];
     const QString dir = rig.voices().lastSampleDir;
     const auto points = f.waveform[0]->trace();
 
@@ -201,9 +201,9 @@ TEST(VoiceLoadTest, CancelChangesNothing) {
     rig.load(1, QString());
 
     EXPECT_EQ(rig.fx.dialogs.opens.size(), 3u);
-    EXPECT_EQ(f.voices[0].mainBuffer, before.mainBuffer);
-    EXPECT_EQ(f.voices[0].subBuffer, before.subBuffer);
-    EXPECT_EQ(f.voices[0].lowBuffer, before.lowBuffer);
+    EXPECT_EQ(f.session().voices[0].mainBuffer, before.mainBuffer);
+    EXPECT_EQ(f.session().voices[0].subBuffer, before.subBuffer);
+    EXPECT_EQ(f.session().voices[0].lowBuffer, before.lowBuffer);
     EXPECT_EQ(rig.voices().lastSampleDir, dir);
     EXPECT_EQ(rig.voices().lastFilterIndex, 1);
     EXPECT_EQ(f.waveform[0]->toolTip(), path);
@@ -219,7 +219,7 @@ TEST(VoiceLoadTest, TooShortFileKeepsTheOldSlotAndSaysSo) {
     Form1& f = rig.form();
     const QString good = rig.sineWav("good.wav");
     rig.load(1, good);
-    const VoiceState before = f.voices[1];
+    const VoiceState before = f.session().voices[1];
     f.SldVolume[1]->setValue(-700);
 
     // Another top-level window stands for the web page window: it closes once a file is
@@ -237,12 +237,12 @@ TEST(VoiceLoadTest, TooShortFileKeepsTheOldSlotAndSaysSo) {
     EXPECT_EQ(m.icon, MsgIcon::Error);
     EXPECT_FALSE(other.isVisible());
 
-    EXPECT_EQ(f.voices[1].mainBuffer, before.mainBuffer);
-    EXPECT_EQ(f.voices[1].subBuffer, before.subBuffer);
-    EXPECT_EQ(f.voices[1].lowBuffer, before.lowBuffer);
+    EXPECT_EQ(f.session().voices[1].mainBuffer, before.mainBuffer);
+    EXPECT_EQ(f.session().voices[1].subBuffer, before.subBuffer);
+    EXPECT_EQ(f.session().voices[1].lowBuffer, before.lowBuffer);
     EXPECT_EQ(f.lblFile[1]->text(), "good.wav");
     EXPECT_EQ(f.SldVolume[1]->value(), -700);
-    EXPECT_EQ(f.voices[1].mainBuffer->volume(), -700);
+    EXPECT_EQ(f.session().voices[1].mainBuffer->volume(), -700);
     // The tool tip and the remembered folder already point at the new file.
     EXPECT_EQ(f.waveform[1]->toolTip(), shortFile);
     EXPECT_EQ(rig.voices().lastSampleDir, QDir(rig.fx.tempDir).filePath("elsewhere") + "/");
@@ -253,8 +253,8 @@ TEST(VoiceLoadTest, LoadIntoPlayingSlotStopsOnlyTheMainBufferFirst) {
     Rig rig;
     Form1& f = rig.form();
     rig.load(0, rig.sineWav("long.wav", 44100, 1, 441000));
-    const auto oldMain = f.voices[0].mainBuffer;
-    const auto oldSub = f.voices[0].subBuffer;
+    const auto oldMain = f.session().voices[0].mainBuffer;
+    const auto oldSub = f.session().voices[0].subBuffer;
     oldMain->Play(0);
     oldSub->Play(0);
     rig.fx.render(512);
@@ -264,22 +264,22 @@ TEST(VoiceLoadTest, LoadIntoPlayingSlotStopsOnlyTheMainBufferFirst) {
 
     EXPECT_EQ(oldMain->GetStatus(), 0);
     EXPECT_EQ(oldSub->GetStatus(), audio::kStatusPlaying);
-    EXPECT_NE(f.voices[0].mainBuffer, oldMain);
-    EXPECT_NE(f.voices[0].subBuffer, oldSub);
-    EXPECT_EQ(f.voices[0].baseFrequency, 22050);
+    EXPECT_NE(f.session().voices[0].mainBuffer, oldMain);
+    EXPECT_NE(f.session().voices[0].subBuffer, oldSub);
+    EXPECT_EQ(f.session().voices[0].baseFrequency, 22050);
     rig.expectConsistent(0);
 }
 
 TEST(VoiceLoadTest, WithoutSoundDeviceALoadFailsQuietly) {
     test::FormFixture fx({.mixerAvailable = false});
-    ASSERT_EQ(fx.form().soundDevice, nullptr);
+    ASSERT_EQ(fx.form().session().soundDevice, nullptr);
     fx.dialogs.clear();
     const QString path = QDir(fx.tempDir).filePath("k.wav");
     ASSERT_TRUE(test::writeWav(path.toStdString(), {}, test::sine(4410, 441, 44100, 1)));
     fx.dialogs.openAnswers.push_back({path, 1});
     fx.form().cmdSound[0]->click();
     EXPECT_TRUE(fx.dialogs.messages.empty());
-    EXPECT_EQ(fx.form().voices[0].mainBuffer, nullptr);
+    EXPECT_EQ(fx.form().session().voices[0].mainBuffer, nullptr);
     EXPECT_TRUE(fx.form().lblFile[0]->text().isEmpty());
     EXPECT_FALSE(fx.form().cmdPlay->isEnabled());
 }
@@ -417,8 +417,8 @@ TEST(VoiceBadInputTest, EveryFileLoadsAndPlaysOrIsRefusedKeepingTheSlot) {
         Form1& f = rig.form();
         rig.load(0, rig.sineWav("old.wav"));
         rig.fx.render(64);
-        const VoiceState before = f.voices[0];
-        const int liveBefore = f.soundDevice->engine().liveVoices();
+        const VoiceState before = f.session().voices[0];
+        const int liveBefore = f.session().soundDevice->engine().liveVoices();
         const QString path = rig.file(QString::fromUtf8("bad input ü/") + row.what + ".wav");
         QDir().mkpath(QFileInfo(path).absolutePath());
         if (!row.make(path))
@@ -431,14 +431,15 @@ TEST(VoiceBadInputTest, EveryFileLoadsAndPlaysOrIsRefusedKeepingTheSlot) {
         const auto& messages = rig.fx.dialogs.messages;
         if (row.outcome == Outcome::Loads) {
             EXPECT_TRUE(messages.empty());
-            EXPECT_NE(f.voices[0].mainBuffer, before.mainBuffer);
+            EXPECT_NE(f.session().voices[0].mainBuffer, before.mainBuffer);
             EXPECT_EQ(f.lblFile[0]->text(), QString(row.what) + ".wav");
-            EXPECT_EQ(f.voices[0].baseFrequency, f.voices[0].mainBuffer->frequency());
+            EXPECT_EQ(f.session().voices[0].baseFrequency,
+                      f.session().voices[0].mainBuffer->frequency());
             // `before` still holds the old three.
-            EXPECT_EQ(f.soundDevice->engine().liveVoices(), liveBefore + 3);
+            EXPECT_EQ(f.session().soundDevice->engine().liveVoices(), liveBefore + 3);
             // It plays.
-            f.voices[0].mainBuffer->SetPlayPosition(0);
-            f.voices[0].mainBuffer->Play(0);
+            f.session().voices[0].mainBuffer->SetPlayPosition(0);
+            f.session().voices[0].mainBuffer->Play(0);
             const std::vector<float> out = rig.fx.render(2048);
             float peak = 0;
             for (float s : out) peak = std::max(peak, std::abs(s));
@@ -448,11 +449,11 @@ TEST(VoiceBadInputTest, EveryFileLoadsAndPlaysOrIsRefusedKeepingTheSlot) {
                 EXPECT_EQ(peak, 0.0f);
             }
         } else {
-            EXPECT_EQ(f.voices[0].mainBuffer, before.mainBuffer);
-            EXPECT_EQ(f.voices[0].subBuffer, before.subBuffer);
-            EXPECT_EQ(f.voices[0].lowBuffer, before.lowBuffer);
+            EXPECT_EQ(f.session().voices[0].mainBuffer, before.mainBuffer);
+            EXPECT_EQ(f.session().voices[0].subBuffer, before.subBuffer);
+            EXPECT_EQ(f.session().voices[0].lowBuffer, before.lowBuffer);
             EXPECT_EQ(f.lblFile[0]->text(), "old.wav");
-            EXPECT_EQ(f.soundDevice->engine().liveVoices(), liveBefore);
+            EXPECT_EQ(f.session().soundDevice->engine().liveVoices(), liveBefore);
             if (row.outcome == Outcome::RefusedQuietly) {
                 EXPECT_TRUE(messages.empty());
             } else {
@@ -489,14 +490,14 @@ TEST(VoiceClearTest, ClearingWithAndWithoutOtherLoadedSlots) {
         Form1& f = rig.form();
         for (int i : c.loaded) rig.load(i, rig.sineWav(QString("s%1.wav").arg(i)));
         const int i = c.cleared;
-        auto main = f.voices[i].mainBuffer;
+        auto main = f.session().voices[i].mainBuffer;
         main->Play(0);
-        const int live = f.soundDevice->engine().liveVoices();
+        const int live = f.session().soundDevice->engine().liveVoices();
         main.reset();
 
         f.cmdKill[i]->click();
 
-        EXPECT_EQ(f.soundDevice->engine().liveVoices(), live - 3);
+        EXPECT_EQ(f.session().soundDevice->engine().liveVoices(), live - 3);
         EXPECT_TRUE(f.lblFile[i]->text().isEmpty());
         EXPECT_TRUE(f.contFrame[i]->title().isEmpty());
         EXPECT_TRUE(f.contFrame[i]->isHidden());
@@ -542,12 +543,12 @@ TEST(VoiceClearTest, LoadAndClearWhileTheSequencerRuns) {
     rig.load(0, rig.sineWav("c.wav", 44100, 2, 44100));
     // Up to the step after step 9, which plays the main buffer of a slot on its load
     // defaults: the new one.
-    for (int k = 0; k < 40 && f.currentStep != 10; ++k) {
+    for (int k = 0; k < 40 && f.session().currentStep != 10; ++k) {
         f.sequencer().timBpm_Timer();
         rig.fx.render(256);
     }
-    ASSERT_EQ(f.currentStep, 10);
-    EXPECT_EQ(f.voices[0].mainBuffer->GetStatus(), audio::kStatusPlaying);
+    ASSERT_EQ(f.session().currentStep, 10);
+    EXPECT_EQ(f.session().voices[0].mainBuffer->GetStatus(), audio::kStatusPlaying);
     f.cmdKill[0]->click();
     for (int k = 0; k < 4; ++k) {
         f.sequencer().timBpm_Timer();
@@ -668,7 +669,7 @@ TEST(VoiceParameterTest, TypedValuesOnTheRealWindow) {
             EXPECT_EQ(slider->value(), e.slider);
         }
         EXPECT_EQ(box->text(), c.finalText);
-        const VoiceState& v = f.voices[0];
+        const VoiceState& v = f.session().voices[0];
         EXPECT_EQ(v.mainBuffer->frequency(), c.mainFrequency);
         EXPECT_EQ(v.mainBuffer->pan(), c.mainPan);
         EXPECT_EQ(v.mainBuffer->volume(), c.mainVolume);
@@ -695,13 +696,13 @@ TEST(VoiceParameterTest, ApplyOnAnEmptySlotOnlyWritesTheTexts) {
     rig.load(0, rig.sineWav("a.wav"));
     test::pumpEvents();
     rig.fx.render(64);
-    ASSERT_FALSE(f.soundDevice->engine().hasUncommitted());
+    ASSERT_FALSE(f.session().soundDevice->engine().hasUncommitted());
     f.SldFrequency[2]->setValue(1234);
     f.SldPan[2]->setValue(-77);  // runs the apply
     EXPECT_EQ(f.txtTone[2]->text(), "1234");
     EXPECT_EQ(f.txtPan[2]->text(), "-77");
     EXPECT_EQ(f.txtVolume[2]->text(), QString::number(f.SldVolume[2]->value()));
-    EXPECT_FALSE(f.soundDevice->engine().hasUncommitted());
+    EXPECT_FALSE(f.session().soundDevice->engine().hasUncommitted());
 }
 
 }  // namespace

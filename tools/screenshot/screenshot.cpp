@@ -78,7 +78,7 @@ int main(int argc, char** argv) {
         settle(100);
     }
     // Every voice panel appears only once its sample is in.
-    for (const auto& voice : form.voices) {
+    for (const auto& voice : form.session().voices) {
         if (!voice.mainBuffer) {
             std::fprintf(stderr, "screenshot: a demo sample did not load\n");
             return 1;

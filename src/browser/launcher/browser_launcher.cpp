@@ -12,7 +12,6 @@
 
 #include "browser/launcher/browser_rules.h"
 #include "registry/program_location.h"
-#include "shell/form1.h"
 
 // QtGui exports these for its own modules; the web engine shares its textures through the
 // context they hold.
@@ -45,9 +44,10 @@ bool ensureSharedContext() {
 }
 }  // namespace
 
-BrowserLauncher::BrowserLauncher(Form1& form) : form_(form) {
-    if (form_.Command3)
-        connect(form_.Command3, &QPushButton::clicked, this, &BrowserLauncher::Command3_Click);
+BrowserLauncher::BrowserLauncher(QPushButton* button, QString programDir)
+    : programDir_(std::move(programDir)) {
+    if (button)
+        connect(button, &QPushButton::clicked, this, &BrowserLauncher::Command3_Click);
 }
 
 // The window is top-level and outlives the main window on purpose; it is not closed here.
@@ -82,7 +82,7 @@ QWidget* BrowserLauncher::loadWindow() {
     }
 
     const QStringList candidates = browser::browserModuleCandidates(
-        form_.services().programDir, location::ModuleFolder(QCoreApplication::applicationDirPath()),
+        programDir_, location::ModuleFolder(QCoreApplication::applicationDirPath()),
         QStringLiteral(ZEMBROLA_BROWSER_MODULE));
     for (const QString& path : candidates) {
         QLibrary module(path);

@@ -6,17 +6,18 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QPushButton>
 #include <QString>
 #include <QWidget>
 
 namespace zb {
 
-class Form1;
-
 class BrowserLauncher : public QObject {
     Q_OBJECT
 public:
-    explicit BrowserLauncher(Form1& form);
+    // Wires the button (may be null) that opens the window; programDir is the folder of the
+    // running executable, where the module is looked for first.
+    BrowserLauncher(QPushButton* button, QString programDir);
     ~BrowserLauncher() override;
 
     // Loads the window if it is not loaded, then shows it (non-modal).
@@ -34,7 +35,7 @@ public:
 private:
     QWidget* loadWindow();
 
-    Form1& form_;
+    QString programDir_;
     QPointer<QWidget> window_;
     QString startOverride_;
     QString lastError_;

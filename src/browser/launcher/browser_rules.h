@@ -8,9 +8,9 @@
 #include <QString>
 #include <QStringList>
 
-namespace zb::browser {
+#include "core/twips.h"
 
-inline constexpr int kTwipsPerPixel = 15;
+namespace zb::browser {
 
 // Design geometry of the window, in twips.
 inline constexpr int kDesignClientWidth = 6540;

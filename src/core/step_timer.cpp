@@ -1,4 +1,4 @@
-#include "sequencer/step_timer.h"
+#include "core/step_timer.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
-#include "sequencer/step_rule.h"
+#include "core/step_rule.h"
 
 #include <array>
-#include <charconv>
-#include <cmath>
+
+#include "core/typed_number.h"
 
 namespace zb::seq {
 namespace {
@@ -80,50 +80,13 @@ std::vector<BufferStart> voiceStarts(int step, const VoiceModes& v) {
     return starts;
 }
 
-int64_t roundHalfEven(double x) {
-    const double lower = std::floor(x);
-    const double frac = x - lower;
-    double r = lower;
-    if (frac > 0.5) {
-        r = lower + 1.0;
-    } else if (frac == 0.5) {
-        r = std::fmod(lower, 2.0) == 0.0 ? lower : lower + 1.0;
-    }
-    return static_cast<int64_t>(r);
-}
-
 int stepIntervalMs(int tempo) {
     const double period = 60.0 / tempo * 1000.0 / 8.0;
-    return static_cast<int>(roundHalfEven(period));
+    return num::RoundHalfEven(period);
 }
 
 std::optional<int> parseTempoText(std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-    // from_chars takes a minus sign but not a plus sign.
-    if (!text.empty() && text.front() == '+') {
-        text.remove_prefix(1);
-        if (!text.empty() && text.front() == '-')
-            return std::nullopt;
-    }
-    if (text.empty())
-        return std::nullopt;
-    // Only plain decimal notation; from_chars would also take "inf" and "nan".
-    for (char c : text) {
-        const bool ok =
-            (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E';
-        if (!ok)
-            return std::nullopt;
-    }
-    double x = 0.0;
-    const auto [end, ec] =
-        std::from_chars(text.data(), text.data() + text.size(), x, std::chars_format::general);
-    if (ec != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    if (!(x >= kMinTempo && x <= kMaxTempo))
-        return std::nullopt;
-    return static_cast<int>(roundHalfEven(x));
+    return num::TypedSliderValue(text, kMinTempo, kMaxTempo);
 }
 
 }  // namespace zb::seq

@@ -1,4 +1,5 @@
-// The step sequencer and its transport: the step timer, play, stop, loop and tempo.
+// The transport's controls: play, stop, loop and tempo, and the loop's step on timBpm.
+// The step itself is the session's step player, which the export shares.
 //
 // Threads: UI thread only.
 #pragma once
@@ -19,7 +20,7 @@ public:
     void PlayStep();
     void StopAllBuffers();
     void ReadVoiceSettings(int16_t voice);
-    // The per-step rule for all four voices (step 3 of PlayStep); shared with the export.
+    // The per-step rule for all four voices (step 3 of PlayStep).
     void ApplyStepRule(int16_t step);
 
     void timBpm_Timer();

@@ -1,11 +1,11 @@
-#include "voices/typed_value.h"
+#include "core/typed_number.h"
 
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <string>
 
-namespace zb::voices {
+namespace zb::num {
 
 namespace {
 
@@ -120,4 +120,4 @@ std::optional<int32_t> TypedSliderValue(std::string_view text, int32_t min, int3
     return RoundHalfEven(*x);
 }
 
-}  // namespace zb::voices
+}  // namespace zb::num

@@ -37,7 +37,6 @@ public:
 
 private:
     void drawTrace(int i, const QString& path);
-    void setVoiceControlsEnabled(int i, bool enabled);
     // True when all four lblFile captions are empty.
     bool noSlotNamed() const;
 

@@ -1,6 +1,6 @@
 // The step clock slaved to an output frame clock: every event carries its step's exact
 // frame on the grid, whatever the wall clock does, and a tempo change re-anchors the grid.
-#include "sequencer/step_timer.h"
+#include "core/step_timer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "randomizer/draws.h"
+#include "core/draws.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,5 @@
-// Reading the numbers a user types into the tone, pan and volume boxes.
+// Reading the numbers a user types into the tone, pan, volume and tempo boxes: one
+// decimal notation and one rounding for all of them.
 //
 // Threads: any (pure functions).
 #pragma once
@@ -7,7 +8,7 @@
 #include <optional>
 #include <string_view>
 
-namespace zb::voices {
+namespace zb::num {
 
 // Reads the whole text as a decimal number: optional blanks, an optional sign, digits with
 // an optional fraction (".5" and "5." count), an optional exponent ("e" or "E", optional
@@ -17,8 +18,9 @@ namespace zb::voices {
 // gives them.
 std::optional<double> ParseDecimal(std::string_view text);
 
-// Rounds to the nearest integer, an exact half going to the even neighbour. The argument
-// must lie within the int32_t range.
+// Rounds to the nearest integer, an exact half going to the even neighbour, whatever the
+// floating-point environment's rounding mode. The argument must lie within the int32_t
+// range.
 int32_t RoundHalfEven(double x);
 
 // The value a typed text puts on a slider whose range is [min, max]: the number rounded
@@ -26,4 +28,4 @@ int32_t RoundHalfEven(double x);
 // no value.
 std::optional<int32_t> TypedSliderValue(std::string_view text, int32_t min, int32_t max);
 
-}  // namespace zb::voices
+}  // namespace zb::num

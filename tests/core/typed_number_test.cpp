@@ -1,4 +1,4 @@
-#include "voices/typed_value.h"
+#include "core/typed_number.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-namespace zb::voices {
+namespace zb::num {
 namespace {
 
 struct ParseCase {
@@ -99,4 +99,4 @@ TEST(TypedSliderValueTest, OnlyValuesInsideTheRangeReachTheSlider) {
 }
 
 }  // namespace
-}  // namespace zb::voices
+}  // namespace zb::num

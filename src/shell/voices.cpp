@@ -1,16 +1,17 @@
-#include "voices/voices.h"
+#include "shell/voices.h"
 
 #include <QColor>
 #include <QFile>
 #include <exception>
 
 #include "audio/sound.h"
-#include "export/exporter.h"
-#include "shell/dialogs.h"
+#include "core/dialogs.h"
+#include "core/typed_number.h"
+#include "shell/control_states.h"
 #include "shell/form1.h"
+#include "shell/user_action.h"
 #include "voices/sample_path.h"
 #include "voices/trace.h"
-#include "voices/typed_value.h"
 
 namespace zb {
 
@@ -34,17 +35,7 @@ const char* const kBadRateText =
 constexpr int kNoteWhole = 0, kFreq4 = 3, kToneNormal = 0, kSubNone = 0, kSubF4 = 3, kLowNone = 2;
 
 std::optional<int32_t> typedValue(const QLineEdit* box, int32_t min, int32_t max) {
-    return voices::TypedSliderValue(box->text().toStdString(), min, max);
-}
-
-// Handlers reached from a control's signal must not let a failure escape into the event
-// loop; a failed buffer operation there simply ends the user's action.
-template <typename F>
-void endActionOnFailure(F&& handler) {
-    try {
-        handler();
-    } catch (const std::exception&) {
-    }
+    return num::TypedSliderValue(box->text().toStdString(), min, max);
 }
 
 }  // namespace
@@ -53,19 +44,19 @@ Voices::Voices(Form1& form) : form_(form) {
     for (int i = 0; i < Form1::kVoices; ++i) {
         connect(form_.cmdSound[i], &QPushButton::clicked, this, [this, i] { cmdSound_Click(i); });
         connect(form_.cmdKill[i], &QPushButton::clicked, this,
-                [this, i] { endActionOnFailure([&] { cmdKill_Click(i); }); });
+                [this, i] { quietAction([&] { cmdKill_Click(i); }); });
         connect(form_.SldFrequency[i], &Slider::clicked, this,
-                [this, i] { endActionOnFailure([&] { SldFrequency_Click(i); }); });
+                [this, i] { quietAction([&] { SldFrequency_Click(i); }); });
         connect(form_.SldPan[i], &QSlider::valueChanged, this,
-                [this, i] { endActionOnFailure([&] { SldPan_Change(i); }); });
+                [this, i] { quietAction([&] { SldPan_Change(i); }); });
         connect(form_.SldVolume[i], &QSlider::valueChanged, this,
-                [this, i] { endActionOnFailure([&] { SldVolume_Change(i); }); });
+                [this, i] { quietAction([&] { SldVolume_Change(i); }); });
         connect(form_.txtTone[i], &QLineEdit::textChanged, this,
-                [this, i] { endActionOnFailure([&] { txtTone_Change(i); }); });
+                [this, i] { quietAction([&] { txtTone_Change(i); }); });
         connect(form_.txtPan[i], &QLineEdit::textChanged, this,
-                [this, i] { endActionOnFailure([&] { txtPan_Change(i); }); });
+                [this, i] { quietAction([&] { txtPan_Change(i); }); });
         connect(form_.txtVolume[i], &QLineEdit::textChanged, this,
-                [this, i] { endActionOnFailure([&] { txtVolume_Change(i); }); });
+                [this, i] { quietAction([&] { txtVolume_Change(i); }); });
     }
 }
 
@@ -91,7 +82,7 @@ void Voices::cmdSound_Click(int i) {
 
     // Phase 2: make the buffers and show the slot. A failure ends the load where it
     // happens; what was done before it stays.
-    VoiceState& voice = form_.voices[i];
+    VoiceState& voice = form_.session().voices[i];
     try {
         if (voice.mainBuffer && voice.mainBuffer->GetStatus() == audio::kStatusPlaying)
             voice.mainBuffer->Stop();
@@ -102,9 +93,9 @@ void Voices::cmdSound_Click(int i) {
 
         // Without a sound device (no mixer at start-up) no buffer can be made; that is an
         // ordinary failed creation.
-        if (!form_.soundDevice)
+        if (!form_.session().soundDevice)
             throw audio::SoundError(audio::kErrNoDriver, "no sound device");
-        audio::SoundDevice& device = *form_.soundDevice;
+        audio::SoundDevice& device = *form_.session().soundDevice;
         const std::string file = QFile::encodeName(path).toStdString();
 
         auto mainBuffer = device.CreateBufferFromFile(file, desc);
@@ -163,7 +154,7 @@ void Voices::drawTrace(int i, const QString& path) {
 }
 
 void Voices::cmdKill_Click(int i) {
-    VoiceState& voice = form_.voices[i];
+    VoiceState& voice = form_.session().voices[i];
     if (!voice.mainBuffer)
         return;
 
@@ -186,7 +177,7 @@ void Voices::cmdKill_Click(int i) {
     form_.cmdKill[i]->setEnabled(false);
     DisableVoiceControls(i);
     if (noSlotNamed())
-        form_.cmdStartRecord->setEnabled(false);
+        states::exportWithoutSlots(form_);
 }
 
 bool Voices::noSlotNamed() const {
@@ -199,22 +190,11 @@ bool Voices::noSlotNamed() const {
 void Voices::EnableVoiceControls(int i) {
     // While an export runs it owns the transport: a load must not hand back a way to start
     // playback or a second export alongside it. The export gives them back when it ends.
-    if (!form_.exporter().exporting()) {
-        form_.Command1->setEnabled(true);
-        form_.Command2->setEnabled(true);
-        form_.cmdPlay->setEnabled(true);
-        form_.cmdStartRecord->setEnabled(true);
-    }
-    setVoiceControlsEnabled(i, true);
+    states::voiceLoaded(form_, i, form_.session().exporting());
 }
 
 void Voices::DisableVoiceControls(int i) {
-    if (noSlotNamed()) {
-        form_.Command1->setEnabled(false);
-        form_.Command2->setEnabled(false);
-        form_.cmdPlay->setEnabled(false);
-    }
-    setVoiceControlsEnabled(i, false);
+    states::voiceCleared(form_, i, noSlotNamed());
     form_.txtTone[i]->setText(QString());
     form_.txtPan[i]->setText(QString());
     form_.txtVolume[i]->setText(QString());
@@ -224,15 +204,6 @@ void Voices::DisableVoiceControls(int i) {
     form_.cmbSub[i]->setSelectedIndex(-1);
     form_.cmbSubF[i]->setSelectedIndex(-1);
     form_.cmbLow[i]->setSelectedIndex(-1);
-}
-
-void Voices::setVoiceControlsEnabled(int i, bool enabled) {
-    QWidget* const controls[] = {form_.SldFrequency[i], form_.txtTone[i],   form_.SldPan[i],
-                                 form_.txtPan[i],       form_.SldVolume[i], form_.txtVolume[i],
-                                 form_.cmbNote[i],      form_.cmbTone[i],   form_.cmbFreq[i],
-                                 form_.cmbSub[i],       form_.cmbSubF[i],   form_.cmbLow[i],
-                                 form_.cmdKill[i]};
-    for (QWidget* w : controls) w->setEnabled(enabled);
 }
 
 // ---- Tone, pan and volume ----
@@ -248,7 +219,7 @@ void Voices::ApplyVoiceSettings(int i) {
     form_.txtPan[i]->setText(QString::number(pan));
     form_.txtVolume[i]->setText(QString::number(volume));
 
-    VoiceState& voice = form_.voices[i];
+    VoiceState& voice = form_.session().voices[i];
     if (!voice.mainBuffer)
         return;
     voice.mainBuffer->SetFrequency(tone);

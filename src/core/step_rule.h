@@ -1,5 +1,5 @@
 // The 32-step pattern rule and the tempo arithmetic, as plain functions over plain data.
-// The window code (sequencer.cpp) only binds them to the controls and the sound buffers.
+// The step player binds them to the sound buffers, the window to its controls.
 //
 // Threads: any; no state.
 #pragma once
@@ -23,15 +23,19 @@ inline constexpr int32_t kSubLowRate = 20000;    // subMode 3 ("Low")
 inline constexpr int32_t kLowLowRate = 20000;    // lowMode 0 ("Low")
 inline constexpr int32_t kLowHighRate = 10000;   // lowMode 1 ("High")
 
-// What the rule needs to know about one voice: its six selector indexes (-1 when nothing is
-// selected), its sample's own rate and which of its buffers exist.
-struct VoiceModes {
+// A voice's six pattern selector indexes (-1 when nothing is selected).
+struct PatternModes {
     int16_t noteMode = -1;
     int16_t freqMode = -1;
     int16_t toneMode = -1;
     int16_t subMode = -1;
     int16_t subFreqMode = -1;
     int16_t lowMode = -1;
+};
+
+// What the rule needs to know about one voice: its pattern modes, its sample's own rate and
+// which of its buffers exist.
+struct VoiceModes : PatternModes {
     int32_t baseFrequency = 0;
     bool hasMain = false;
     bool hasSub = false;
@@ -55,10 +59,6 @@ int positionOf(int step);
 // The notes one voice starts at `step`, in call order (main, sub, low). Steps outside
 // 1-32 start nothing.
 std::vector<BufferStart> voiceStarts(int step, const VoiceModes& voice);
-
-// Rounds to the nearest integer, an exact half going to the even neighbour. Independent of
-// the floating-point environment's rounding mode.
-int64_t roundHalfEven(double x);
 
 // Period of the step timers in whole milliseconds for a tempo in beats per minute: one step
 // is an eighth of a beat.

@@ -4,9 +4,10 @@
 #pragma once
 
 #include <QObject>
+#include <functional>
 #include <memory>
 
-#include "randomizer/draws.h"
+#include "core/draws.h"
 
 namespace zb {
 
@@ -27,6 +28,9 @@ public:
 
 private:
     void drawSelectorsFor(int voice);
+    // Stops the loop, draws every loaded voice anew and plays again; nothing while an
+    // export runs.
+    void redraw(const std::function<void(int)>& drawVoice);
 
     Form1& form_;
     std::unique_ptr<rnd::RandomSource> source_;

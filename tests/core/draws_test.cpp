@@ -1,5 +1,5 @@
 // The random draws over a scripted source: index mapping, ranges and the source itself.
-#include "randomizer/draws.h"
+#include "core/draws.h"
 
 #include <gtest/gtest.h>
 
