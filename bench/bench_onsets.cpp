@@ -46,7 +46,7 @@
 #include "audio/audio_system.h"
 #include "audio/engine.h"
 #include "audio/sound.h"
-#include "export/capture_input.h"
+#include "export/capture_pulse.h"
 #include "export/exporter.h"
 #include "export/take_name.h"
 #include "sequencer/sequencer.h"
@@ -320,7 +320,7 @@ int main(int argc, char** argv) {
     }
 
     zb::audio::RtAudioSystem audio;
-    zb::capture::RtAudioInputSystem input;
+    zb::capture::DesktopInputSystem input;
     zb::Services services;
     services.dialogs = &dialogs;
     services.audio = &audio;

@@ -7,7 +7,7 @@ packages=(
     # build
     cmake g++ make pkg-config ccache clang-format
     # libraries
-    qt6-base-dev qt6-webengine-dev qt6-qpa-plugins librtaudio-dev libsndfile1-dev
+    qt6-base-dev qt6-webengine-dev qt6-qpa-plugins librtaudio-dev libsndfile1-dev libpulse-dev
     libgtest-dev libgl-dev
     # the sanitizer builds and the fuzz targets
     clang libclang-rt-14-dev

@@ -7,7 +7,7 @@
 #include <csignal>
 
 #include "audio/audio_system.h"
-#include "export/capture_input.h"
+#include "export/capture_pulse.h"
 #include "shell/dialogs.h"
 #include "shell/form1.h"
 #include "shell/services.h"
@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
 
     zb::QtDialogs dialogs;
     zb::audio::RtAudioSystem audio;
-    zb::capture::RtAudioInputSystem captureInput;  // the default recording source
+    zb::capture::DesktopInputSystem captureInput;  // the monitor of the output's sink
 
     zb::Services services;
     services.dialogs = &dialogs;

@@ -26,7 +26,7 @@
 #include "audio/audio_system.h"
 #include "audio/engine.h"
 #include "audio/sound.h"
-#include "export/capture_input.h"
+#include "export/capture_pulse.h"
 #include "export/exporter.h"
 #include "sequencer/sequencer.h"
 #include "shell/form1.h"
@@ -40,8 +40,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A PulseAudio server of the test's own, with a null sink whose monitor is the default
-// recording source.
+// A PulseAudio server of the test's own, with a null sink and a silent microphone.
 class PrivatePulse {
 public:
     ~PrivatePulse() { kill(); }
@@ -86,7 +85,10 @@ public:
             QTest::qWait(100);
         }
         runCommand("pactl", {"-s", server_, "set-default-sink", "reliability_null"});
-        runCommand("pactl", {"-s", server_, "set-default-source", "reliability_null.monitor"});
+        // A silent microphone as the default input, as on users' desktops.
+        runCommand("pactl", {"-s", server_, "load-module", "module-null-source",
+                             "source_name=reliability_mic"});
+        runCommand("pactl", {"-s", server_, "set-default-source", "reliability_mic"});
         return true;
     }
 
@@ -248,7 +250,7 @@ public:
     std::unique_ptr<ScopedEnv> noRefresh;
     ScriptedDialogs dialogs;
     audio::RtAudioSystem audio;
-    capture::RtAudioInputSystem input;
+    capture::DesktopInputSystem input;
     Services services;
     std::unique_ptr<Form1> form;
 };
