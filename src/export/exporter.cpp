@@ -45,6 +45,12 @@ const char* const kTakeInMemoryText =
 const char* const kMemorySaveFailedText =
     "The take was not saved as \"%1\": the file could not be written.\n"
     "The recording is still kept in memory.";
+const char* const kNoTakeText =
+    "Nothing was recorded: the recording input could not be opened.\n"
+    "There is no take to save.";
+const char* const kShortTakeText =
+    "The sound server went away during the export, so the take is shorter than the loop.\n"
+    "What was recorded is kept.";
 constexpr int16_t kLastStep = 32;
 constexpr int kTakeRate = 44100;
 constexpr int16_t kEndOfTake = 33;
@@ -264,7 +270,17 @@ void Exporter::endOfTake() {
     silenceQuietly();
     captureStarted = false;
     FinishCapture();
-    cmdSave_Click();
+    // A missing or cut-short take is said before the Save dialog; with no take at all
+    // there is nothing the dialog could save.
+    if (noTake_) {
+        form_.dialogs().message(&form_, QString::fromLatin1(kNoTakeText), kRecorderCaption,
+                                MsgIcon::Error, MsgButtons::Ok);
+    } else {
+        if (takeCutShort_)
+            form_.dialogs().message(&form_, QString::fromLatin1(kShortTakeText), kRecorderCaption,
+                                    MsgIcon::Information, MsgButtons::Ok);
+        cmdSave_Click();
+    }
     RestoreIdleControls();
     exporting_ = false;
     form_.currentStep = 1;
@@ -333,8 +349,10 @@ void Exporter::alignTakeSpan() {
 void Exporter::FinishCapture() {
     keepTakeSpan();
     sendCapture("stop capture");
+    takeCutShort_ = capture_->inputWasLost();
     alignTakeSpan();
     sendCapture("save capture " + QFile::encodeName(takePath).toStdString());
+    noTake_ = captureResult_ == capture::kErrNothingRecorded;
     if (captureResult_ == capture::kErrWriteFailed) {
         // The take folder cannot hold the take (not writable, the disk or a quota full): the
         // temporary folder takes it instead, and failing that the device keeps it in memory

@@ -74,6 +74,8 @@ private:
     // The take could be written neither to the take folder nor to the temporary folder:
     // the capture device stays open and holds it until the save step writes it.
     bool takeInMemory_ = false;
+    bool noTake_ = false;        // the last FinishCapture found nothing recorded
+    bool takeCutShort_ = false;  // its input went away before the take's end
     // With the step clock on the output's frames: the frame of the take's first step, and
     // how many output frames of sound were still on their way out when the recording started
     // (what the take leaves out at its start, with the input's latency). takeStartFrame_ < 0:
