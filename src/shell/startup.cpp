@@ -68,6 +68,7 @@ void Form1::InitSoundDevice() {
     if (soundDevice->driver().realtime()) {
         FrameClock clock;
         clock.rate = soundDevice->engine().outputRate();
+        clock.lookahead = StepLookaheadFrames(soundDevice->driver().chunkFrames(), clock.rate);
         clock.now = [device] {
             const auto d = device.lock();
             return d ? d->engine().framesRendered() : int64_t{0};
