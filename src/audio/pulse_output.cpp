@@ -92,6 +92,9 @@ public:
         }
         // The server has the whole buffer queued when it asks for the next chunk.
         wakeups_.setBudget(queuedFrames_ * 1000000000 / kRate);
+        // The main loop's thread renders the output: directly in real time where allowed,
+        // else through RealtimeKit (asked from here, not from the thread).
+        RaiseSoundLibraryThreads();
         return true;
     }
 

@@ -18,8 +18,8 @@ namespace zb::audio {
 // core it never ran dry, and a Play still reaches the sink's monitor within 25 ms. The
 // server asks for a chunk whenever that much room is free, which sets how often the main
 // loop wakes (150 times a second).
-inline constexpr int64_t kPulseBufferFrames = 882;  // 20 ms queued ahead of the sink
-inline constexpr int64_t kPulseChunkFrames = 294;   // rendered per wake-up
+inline constexpr int64_t kPulseBufferFrames = 1024;
+inline constexpr int64_t kPulseChunkFrames = 512;
 
 // Opens the output stream on the server's default sink; null when no server answers.
 // Throws SoundError when a server answers but refuses the stream.

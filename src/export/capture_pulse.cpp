@@ -271,6 +271,7 @@ std::unique_ptr<InputStream> PulseInputSystem::openInput(int sampleRate, int cha
     if (!stream->open(source, sampleRate, channels))
         return nullptr;
     lastSource_ = source;
+    audio::RaiseSoundLibraryThreads();
     return stream;
 }
 

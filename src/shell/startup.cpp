@@ -69,9 +69,13 @@ void Form1::InitSoundDevice() {
         FrameClock clock;
         clock.rate = soundDevice->engine().outputRate();
         clock.lookahead = StepLookaheadFrames(soundDevice->driver().chunkFrames(), clock.rate);
+        // The frame count moves a chunk at a time; the time since the last chunk carries it
+        // on between them, so that a step event due mid-chunk is not re-armed until the
+        // next chunk arrives.
         clock.now = [device] {
             const auto d = device.lock();
-            return d ? d->engine().framesRendered() : int64_t{0};
+            return d ? d->engine().framesRendered() + d->driver().framesSinceLastPeriod()
+                     : int64_t{0};
         };
         clock.wake = [device] {
             if (const auto d = device.lock())
