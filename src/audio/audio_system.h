@@ -38,6 +38,9 @@ public:
     virtual int64_t chunkFrames() const { return 0; }
     // Set once the device has failed (the sound server went away).
     virtual bool failed() const { return false; }
+    // UI thread, after stop() of a failed driver: opens the stream again (the sound server
+    // came back); false while it cannot. A driver that cannot reconnect stays failed.
+    virtual bool reconnect() { return false; }
     // The stream thread's wake-up gaps, for benchmarks; null when no thread feeds a device.
     virtual WakeupWatch* wakeups() { return nullptr; }
 

@@ -26,18 +26,22 @@ struct LoopLock {
 
 class PulseDriver : public OutputDriver {
 public:
-    ~PulseDriver() override {
-        stop();
-        if (loop_ != nullptr)
-            pa_threaded_mainloop_stop(loop_);
-        if (stream_ != nullptr)
-            pa_stream_unref(stream_);
-        if (context_ != nullptr) {
-            pa_context_disconnect(context_);
-            pa_context_unref(context_);
+    ~PulseDriver() override { release(); }
+
+    bool reconnect() override {
+        release();
+        failed_.store(false, std::memory_order_relaxed);
+        resting_ = false;
+        raised_ = false;  // the old main-loop thread is gone; the new one raises itself
+        wakeups_.reset();
+        try {
+            if (open())
+                return true;
+        } catch (const SoundError&) {
         }
-        if (loop_ != nullptr)
-            pa_threaded_mainloop_free(loop_);
+        release();
+        failed_.store(true, std::memory_order_relaxed);
+        return false;
     }
 
     // UI thread. False when no server answers; throws when one answers but the stream fails.
@@ -153,6 +157,24 @@ public:
     bool resting() const override { return resting_; }
 
 private:
+    // UI thread: the main loop's thread is joined before anything it uses goes.
+    void release() {
+        stop();
+        if (loop_ != nullptr)
+            pa_threaded_mainloop_stop(loop_);
+        if (stream_ != nullptr)
+            pa_stream_unref(stream_);
+        if (context_ != nullptr) {
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
+        }
+        if (loop_ != nullptr)
+            pa_threaded_mainloop_free(loop_);
+        stream_ = nullptr;
+        context_ = nullptr;
+        loop_ = nullptr;
+    }
+
     bool cork(bool on) {
         LoopLock lock(loop_);
         if (failed())

@@ -39,6 +39,11 @@ inline constexpr char kSoundLostText[] =
     "The sound output has stopped: the sound server can no longer be reached.\n"
     "Playing and exporting go on without sound; a take being recorded is kept.";
 
+// Told once when the sound server can be reached again after kSoundLostText.
+inline constexpr char kSoundBackText[] =
+    "The sound output is back: the sound server can be reached again.\n"
+    "Playing and exporting have sound again.";
+
 struct VoiceState {
     int16_t noteMode = -1;
     int16_t freqMode = -1;

@@ -321,6 +321,7 @@ TEST(ReliabilityE2e, AnExportCutOffFromTheSoundServerEndsKeepsItsTakeAndTheGuard
         << "the export never ended without its sound server";
 
     EXPECT_EQ(countMessages(w.dialogs, kLost), 1);
+    EXPECT_TRUE(w.dialogs.messages.back().text.contains("shorter than the loop"));
     ASSERT_EQ(w.dialogs.saves.size(), 1u);
     EXPECT_FALSE(form.exporter().takeSaved);
     const QString take = form.exporter().takePath;
@@ -344,6 +345,32 @@ TEST(ReliabilityE2e, AnExportCutOffFromTheSoundServerEndsKeepsItsTakeAndTheGuard
     EXPECT_TRUE(form.exporter().takeSaved);
     EXPECT_TRUE(test::readWav(w.savedPath("cut short.Wav")).ok);
     EXPECT_FALSE(QFile::exists(take));
+}
+
+TEST(ReliabilityE2e, SoundComesBackWithItsServerAndTheNextExportHoldsTheWholeLoop) {
+    OPEN_REAL_WINDOW(w, true);
+    Form1& form = *w.form;
+    ASSERT_TRUE(w.outputFlows());
+    w.pulse.kill();
+    ASSERT_TRUE(waitFor([&] { return countMessages(w.dialogs, kLost) == 1; }));
+    QString why;
+    ASSERT_TRUE(w.pulse.start(&why)) << why.toStdString();
+    const QString back = QString::fromLatin1(kSoundBackText);
+    ASSERT_TRUE(waitFor([&] { return countMessages(w.dialogs, back) == 1; }))
+        << "the sound never came back with its server";
+
+    // Clicks on steps 1, 5, 17 and 21, recorded whole from the new server's monitor.
+    form.cmbNote[0]->setSelectedIndex(1);
+    form.cmbFreq[0]->setSelectedIndex(1);
+    ASSERT_TRUE(w.exportTake(w.savedPath("after")));
+    const test::WavRead take = test::readWav(w.savedPath("after.Wav"));
+    ASSERT_TRUE(take.ok);
+    const double steps = take.info.frames / (44.1 * form.timRec->interval());
+    EXPECT_GT(steps, 32 * 0.7);
+    EXPECT_LT(steps, 32 * 1.3);
+    EXPECT_EQ(onsets(take.samples, 0, 0.3f, 2000).size(), 4u);
+    EXPECT_EQ(countMessages(w.dialogs, kLost), 1);
+    EXPECT_EQ(countMessages(w.dialogs, back), 1);
 }
 
 TEST(ReliabilityE2e, ATakeFolderThatCannotBeWrittenSendsTheTakeToTheTemporaryFolder) {
