@@ -347,6 +347,23 @@ TEST(ReliabilityE2e, AnExportCutOffFromTheSoundServerEndsKeepsItsTakeAndTheGuard
     EXPECT_FALSE(QFile::exists(take));
 }
 
+TEST(ReliabilityE2e, TheLookAheadCoversTheOutputsChunksSoNoStepIsLate) {
+    OPEN_REAL_WINDOW(w, false);
+    Form1& form = *w.form;
+    const audio::OutputDriver& driver = form.soundDevice->driver();
+    ASSERT_GT(driver.chunkFrames(), 0);
+    EXPECT_GT(form.timBpm->frameClock().lookahead, driver.chunkFrames());
+    // Every step of a fast loop reaches the engine before the chunk holding its frame.
+    form.cmbNote[0]->setSelectedIndex(1);
+    form.ckLoop->setChecked(true);
+    QSignalSpy steps(form.timBpm, &StepTimer::timeout);
+    const uint64_t late = form.soundDevice->engine().lateBatches();
+    form.cmdPlay->click();
+    ASSERT_TRUE(waitFor([&] { return steps.count() >= 64; }));
+    form.cmdStop->click();
+    EXPECT_EQ(form.soundDevice->engine().lateBatches(), late);
+}
+
 TEST(ReliabilityE2e, SoundComesBackWithItsServerAndTheNextExportHoldsTheWholeLoop) {
     OPEN_REAL_WINDOW(w, true);
     Form1& form = *w.form;
