@@ -1,6 +1,6 @@
 // Step onsets on the real sound path. The real main window plays through the real output
-// (RtAudioSystem: libpulse to the default sink) with one voice whose short click fires on every step
-// ("Eigth" / "4"), while two busy threads keep both cores loaded at normal priority. Two
+// (RtAudioSystem: libpulse to the default sink) with one voice whose short click fires on
+// every step ("Eigth" / "4"), while two busy threads keep both cores loaded at normal priority. Two
 // recordings of the monitor of the sink the output plays on (the program's capture input
 // finds it, whatever the default source is) are searched for the clicks' onsets:
 //
