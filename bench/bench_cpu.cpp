@@ -210,7 +210,7 @@ int main(int argc, char** argv) {
         idle.cpuPercent, idle.wall);
     std::printf(
         "cpu: four voices on every step at %d bpm: %.2f%% of a core over %.1f s "
-        "(goal <= 2%%)\n",
+        "(goal <= 1%%)\n",
         form.SldBPM->value(), playing.cpuPercent, playing.wall);
     std::printf("cpu: by thread (10 ms ticks), idle: %s; playing: %s\n", qPrintable(idleThreads),
                 qPrintable(playingThreads));

@@ -1,10 +1,10 @@
 // Step onsets on the real sound path. The real main window plays through the real output
-// (RtAudioSystem, the default sink) with one voice whose short click fires on every step
-// ("Eigth" / "4"), while two busy threads keep both cores loaded at normal priority. Two
-// recordings of the default source, which the bench session makes the null sink's
-// monitor, are searched for the clicks' onsets:
+// (RtAudioSystem: libpulse to the default sink) with one voice whose short click fires on
+// every step ("Eigth" / "4"), while two busy threads keep both cores loaded at normal priority. Two
+// recordings of the monitor of the sink the output plays on (the program's capture input
+// finds it, whatever the default source is) are searched for the clicks' onsets:
 //
-//   export - the program's own export (timRec, the capture device on the default input);
+//   export - the program's own export (timRec, the capture device on that monitor);
 //            the saved .Wav is read back;
 //   live   - playback with the loop on (timBpm), recorded with the same input class as
 //            the export, for a given number of steps.
@@ -50,6 +50,7 @@
 #include "core/step_rule.h"
 #include "core/step_timer.h"
 #include "export/capture_input.h"
+#include "export/capture_pulse.h"
 #include "export/exporter.h"
 #include "export/take_name.h"
 #include "shell/dialogs.h"
@@ -320,7 +321,7 @@ int main(int argc, char** argv) {
     }
 
     zb::audio::RtAudioSystem audio;
-    zb::capture::RtAudioInputSystem input;
+    zb::capture::DesktopInputSystem input;
     zb::Services services;
     services.dialogs = &dialogs;
     services.audio = &audio;

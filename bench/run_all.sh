@@ -8,8 +8,8 @@
 #   cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DZEMBROLA_BENCH=ON && cmake --build build
 #
 # Without an X display it starts a virtual one (Xvfb); without a reachable sound server it
-# starts a private PulseAudio server whose only output is a null sink, with that sink's
-# monitor as the default input (the latency bench records from it). It stops whatever it
+# starts a private PulseAudio server whose only output is a null sink, with a silent
+# microphone as the default input (the latency bench records the sink's monitor instead). It stops whatever it
 # started. The machine's other load changes the wall-clock figures (start-up time,
 # latency); the CPU figures are CPU time and depend less on it.
 set -euo pipefail
@@ -37,13 +37,28 @@ if ! sound_server_reachable; then
     start_null_sink >/dev/null 2>&1 || echo "run_all: no sound server could be started" >&2
 fi
 ensure_runtime_dir
-if sound_server_reachable; then
+if sound_server_reachable && [[ -z "$ZB_PULSE_PID" ]]; then
     source_name="$(pactl get-default-source 2>/dev/null || true)"
     if [[ "$source_name" != *.monitor ]]; then
         echo "run_all: note: the default input is '$source_name', not a sink's monitor; the" \
             "latency bench hears nothing unless it is (pactl set-default-source <sink>.monitor)"
     fi
 fi
+
+# The latency bench records the default input. On the private server started here, whose
+# default input is a silent microphone as on desktops, the sink's monitor stands in for it
+# during that bench only.
+run_latency() {
+    if [[ -z "$ZB_PULSE_PID" ]]; then
+        run_bench bench_latency
+        return 0
+    fi
+    local mic
+    mic="$(pactl get-default-source 2>/dev/null || true)"
+    pactl set-default-source zembrola_null.monitor
+    run_bench bench_latency
+    [[ -z "$mic" ]] || pactl set-default-source "$mic"
+}
 
 # The benches write their scratch files into a private folder, never into the home.
 scratch="$(mktemp -d "${TMPDIR:-/tmp}/zembrola-bench-all.XXXXXX")"
@@ -96,7 +111,7 @@ run_step_jitter() {
 
 run_bench bench_engine
 run_step_jitter
-run_bench bench_latency
+run_latency
 QT_QPA_PLATFORM=offscreen run_bench bench_sample_load
 if [[ -x "$bin/zembrola" ]]; then
     bash "$here/bench_startup.sh" "$bin/zembrola" 5 || echo "startup: failed"

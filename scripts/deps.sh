@@ -11,7 +11,8 @@ purpose="${1:-test}"
 
 # One list per purpose, so that each can grow on its own.
 build_packages=(cmake g++ make pkg-config)
-library_packages=(qt6-base-dev qt6-webengine-dev librtaudio-dev libsndfile1-dev libgl-dev)
+library_packages=(qt6-base-dev qt6-webengine-dev librtaudio-dev libsndfile1-dev libpulse-dev
+    libgl-dev)
 # The window's platform plugin and its face; pactl only asks whether a sound server runs.
 run_packages=(qt6-qpa-plugins fonts-dejavu-core pulseaudio-utils)
 # Only without a display: a virtual one.

@@ -119,9 +119,11 @@ start_null_sink() {
         cat "$ZB_SESSION_DIR/pulseaudio.log" >&2 || true
         return 1
     fi
-    # Its monitor as the default recording input: an export records what is played.
+    # As on users' desktops, the default recording input is a microphone (a silent one),
+    # not the monitor: an export must find the sink's monitor itself.
     pactl set-default-sink zembrola_null
-    pactl set-default-source zembrola_null.monitor
+    pactl load-module module-null-source source_name=zembrola_mic >/dev/null
+    pactl set-default-source zembrola_mic
     zb_say "PulseAudio null sink running (PULSE_SERVER=$PULSE_SERVER, pid $ZB_PULSE_PID)"
 }
 

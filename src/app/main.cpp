@@ -10,6 +10,7 @@
 #include "audio/audio_system.h"
 #include "core/services.h"
 #include "export/capture_input.h"
+#include "export/capture_pulse.h"
 #include "registry/program_location.h"
 #include "shell/dialogs.h"
 #include "shell/form1.h"
@@ -24,7 +25,7 @@ int main(int argc, char** argv) {
 
     zb::QtDialogs dialogs;
     zb::audio::RtAudioSystem audio;
-    zb::capture::RtAudioInputSystem captureInput;  // the default recording source
+    zb::capture::DesktopInputSystem captureInput;  // the monitor of the output's sink
 
     zb::Services services;
     services.dialogs = &dialogs;

@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "audio/engine.h"
+#include "audio/pulse_output.h"
 #include "audio/realtime_threads.h"
 #include "audio/stream_health.h"
 
@@ -114,6 +115,7 @@ public:
         }
         return reported > 0 ? reported : int64_t{period_} * kPeriods;
     }
+    int64_t chunkFrames() const override { return period_; }
     int64_t framesSinceLastPeriod() const override {
         if (resting_)
             return 0;
@@ -255,6 +257,14 @@ std::unique_ptr<RtAudioDriver> openOn(RtAudio::Api api) {
 
 bool RtAudioSystem::openMixer() {
     // The stream that proves a device is reachable is kept for the device that follows.
+    try {
+        if (auto driver = openPulseOutput()) {
+            probed_ = std::move(driver);
+            return true;
+        }
+    } catch (const SoundError&) {
+        return true;  // a server answers; opening the output will say what it refused
+    }
     for (RtAudio::Api api : candidateApis()) {
         if (auto driver = openOn(api)) {
             probed_ = std::move(driver);
@@ -269,6 +279,8 @@ std::unique_ptr<OutputDriver> RtAudioSystem::openOutput(const std::string& devic
         throw SoundError(kErrInvalidParam, "only the default device is offered");
     if (probed_)
         return std::move(probed_);
+    if (auto driver = openPulseOutput())
+        return driver;
     for (RtAudio::Api api : candidateApis()) {
         if (auto driver = openOn(api))
             return driver;

@@ -1,6 +1,7 @@
 // The platform edge of the sound service: the system mixer check and the output stream.
-// The real system goes through RtAudio; the offline one renders on demand for tests and
-// benchmarks.
+// The real system goes through the sound server's own client library (pulse_output.h) and,
+// where no server answers, through RtAudio (ALSA, JACK); the offline one renders on demand
+// for tests and benchmarks.
 //
 // Threads: every method is UI thread unless its comment says otherwise; OfflineDriver::render
 // is called by whoever drives the offline clock (a test's main thread).
@@ -32,8 +33,14 @@ public:
     // UI thread. The engine's frame count moves a period at a time; this is how far the
     // device has played on since the last period was handed over (at most one period).
     virtual int64_t framesSinceLastPeriod() const { return 0; }
+    // The most frames the engine renders in one go: a step's batch must reach the engine
+    // before the chunk that holds its frame is rendered.
+    virtual int64_t chunkFrames() const { return 0; }
     // Set once the device has failed (the sound server went away).
     virtual bool failed() const { return false; }
+    // UI thread, after stop() of a failed driver: opens the stream again (the sound server
+    // came back); false while it cannot. A driver that cannot reconnect stays failed.
+    virtual bool reconnect() { return false; }
     // The stream thread's wake-up gaps, for benchmarks; null when no thread feeds a device.
     virtual WakeupWatch* wakeups() { return nullptr; }
 
@@ -101,7 +108,8 @@ private:
     OfflineDriver* last_ = nullptr;
 };
 
-// The system's default device through RtAudio (PulseAudio / PipeWire, ALSA, JACK).
+// The system's default device: the PulseAudio / PipeWire server through libpulse, else
+// ALSA or JACK through RtAudio.
 class RtAudioSystem : public AudioSystem {
 public:
     bool openMixer() override;

@@ -1,7 +1,8 @@
 // Real-time scheduling for the threads that carry sound. With the output's few milliseconds
 // of queued sound, a feeding thread that waits behind busy programs lets the device run dry:
 // silence is played and every later note comes late. Where the system allows it (root, or
-// a real-time limit for the user), these threads run first; elsewhere they keep the normal
+// a real-time limit for the user), these threads run first; where it refuses, RealtimeKit
+// (the desktop's D-Bus service for it) is asked; without either they keep the normal
 // policy and nothing else changes.
 #pragma once
 
@@ -18,8 +19,23 @@ constexpr int kSoundThreadPriority = 10;
 bool RaiseCallingThread() noexcept;
 
 // Raises the sound library's own threads in this process (PulseAudio's client main loops,
-// which move a stream's sound to and from the server). UI thread, after a stream is opened.
-// Returns how many were raised.
+// which move a stream's sound to and from the server, and render the output), directly or
+// through RealtimeKit. UI thread, after a stream is opened: never from a sound thread, as
+// the D-Bus call waits for an answer. Returns how many were raised.
 int RaiseSoundLibraryThreads();
+
+// What RealtimeKit grants: the highest priority and the CPU time a real-time thread may use
+// without blocking, which the process must promise through RLIMIT_RTTIME first.
+struct RealtimeKitLimits {
+    int maxPriority = 0;
+    long long rtTimeUsecMax = 0;
+};
+// The priority to ask for and the RLIMIT_RTTIME to set (microseconds) within the limits;
+// priority 0 when nothing can be asked.
+struct RealtimeKitRequest {
+    int priority = 0;
+    long long rtTimeUsec = 0;
+};
+RealtimeKitRequest PlanRealtimeKitRequest(const RealtimeKitLimits& limits);
 
 }  // namespace zb::audio

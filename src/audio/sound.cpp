@@ -131,6 +131,20 @@ void SoundDevice::runWithoutOutput() {
     engine_->collectGarbage();
 }
 
+bool SoundDevice::restoreOutput() {
+    if (!outputClosed_ || !driver_->reconnect())
+        return false;
+    try {
+        driver_->start(*engine_);
+    } catch (const SoundError&) {
+        driver_->stop();
+        return false;
+    }
+    outputClosed_ = false;
+    quietChecks_ = 0;
+    return true;
+}
+
 void SoundDevice::SetCooperativeLevel(intptr_t /*window*/, int32_t level) {
     if (level < 1 || level > 4)
         throw SoundError(kErrInvalidParam, "unknown cooperative level");

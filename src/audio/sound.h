@@ -135,6 +135,9 @@ public:
     // (the first time) and applies what the engine was asked without playing it, so that a
     // program going on without sound does not pile up commands and samples.
     void runWithoutOutput();
+    // UI thread, after runWithoutOutput: opens the output again on a sound server that has
+    // come back and plays on from the engine's state; false while it is still away.
+    bool restoreOutput();
 
 private:
     friend class SoundRoot;

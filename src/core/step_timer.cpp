@@ -5,6 +5,11 @@
 
 namespace zb {
 
+int64_t StepLookaheadFrames(int64_t chunkFrames, int rate) {
+    // 20 ms beyond the chunk: load delays a timer event by a few milliseconds, rarely more.
+    return std::max<int64_t>(chunkFrames, 0) + rate / 50;
+}
+
 int64_t StepOffsetFrames(int64_t k, int intervalMs, int rate) {
     // Exact integer arithmetic: k steps of intervalMs at `rate`, rounded to the nearest frame.
     const int64_t num = k * intervalMs * static_cast<int64_t>(rate);

@@ -23,6 +23,11 @@ struct FrameClock {
     std::function<void()> wake;    // starts a resting output, so that now() moves again
 };
 
+// How far ahead of its step's frame an event fires, for an output that renders up to
+// `chunkFrames` at once: the step's batch must be in before the chunk that holds its frame
+// is rendered, with room for a UI thread held up behind busy programs.
+int64_t StepLookaheadFrames(int64_t chunkFrames, int rate);
+
 // Pure grid arithmetic: the offset in frames of the k-th step after the anchor.
 int64_t StepOffsetFrames(int64_t k, int intervalMs, int rate);
 

@@ -200,6 +200,7 @@ int32_t CaptureDevice::record() {
     recordedSamples_.store(0, std::memory_order_relaxed);
     keepFrom_ = 0;
     keepCount_ = -1;
+    inputLost_ = false;
     recorded_.reserve(static_cast<size_t>(sampleRate_) * static_cast<size_t>(channels_) * 45);
     chunk_.resize(kChunkSamples);
     dropped_.store(0, std::memory_order_relaxed);
@@ -244,7 +245,7 @@ void CaptureDevice::stopRecording() {
         size_t seen = recordedSamples_.load(std::memory_order_acquire);
         auto giveUp = Clock::now() + std::chrono::milliseconds(kSpanWaitMs);
         const auto never = Clock::now() + std::chrono::milliseconds(kSpanWaitMaxMs);
-        while (seen < wanted && Clock::now() < never) {
+        while (seen < wanted && Clock::now() < never && !stream_->lost()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
             const size_t got = recordedSamples_.load(std::memory_order_acquire);
             if (got != seen) {
@@ -255,6 +256,7 @@ void CaptureDevice::stopRecording() {
             }
         }
     }
+    inputLost_ = stream_->lost();
     stream_->stop();
     draining_.store(false, std::memory_order_release);
     if (drain_.joinable())

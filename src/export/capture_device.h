@@ -91,6 +91,10 @@ public:
     const std::vector<int16_t>& recording() const { return recorded_; }
     int recordingChannels() const { return haveRecording_ && !stream_ ? recChannels_ : 0; }
 
+    // UI thread, after "stop": the input went away (the sound server quit) before the
+    // recording ended, so it is shorter than asked.
+    bool inputWasLost() const { return inputLost_; }
+
     bool isOpen() const { return open_; }
     bool isRecording() const { return stream_ != nullptr; }
     // Frames dropped because the drain fell behind the input, in the current recording.
@@ -125,6 +129,7 @@ private:
     std::atomic<size_t> recordedSamples_{0};  // recorded_.size(), for the caller to watch
     int64_t keepFrom_ = 0;
     int64_t keepCount_ = -1;  // -1: to the end
+    bool inputLost_ = false;
 
     std::unique_ptr<SampleRing> ring_;
     std::unique_ptr<Sink> sink_;

@@ -42,13 +42,26 @@ public:
         }
     }
 
+    // The take's channel count first; an input that has only the other one (a mono
+    // microphone) is recorded as it is and converted on the way to the sink.
     bool open(int sampleRate, int channels) {
+        if (openWith(sampleRate, channels, channels))
+            return true;
+        const int other = channels == 1 ? 2 : 1;
+        return (channels == 1 || channels == 2) && openWith(sampleRate, channels, other);
+    }
+
+    bool openWith(int sampleRate, int channels, int inputChannels) {
         try {
             if (audio_->getDeviceCount() == 0)
                 return false;
+            if (audio_->isStreamOpen())
+                audio_->closeStream();
+            wanted_ = channels;
+            delivered_ = inputChannels;
             RtAudio::StreamParameters params;
             params.deviceId = audio_->getDefaultInputDevice();
-            params.nChannels = static_cast<unsigned int>(channels);
+            params.nChannels = static_cast<unsigned int>(inputChannels);
             params.firstChannel = 0;
             RtAudio::StreamOptions options;
             options.streamName = "Zembrola capture";
@@ -64,6 +77,7 @@ public:
                                static_cast<unsigned int>(sampleRate), &frames, &callback, this,
                                &options, &countErrors);
             period_ = frames;
+            converted_.assign(static_cast<size_t>(frames) * 2, 0);
             audio::RaiseSoundLibraryThreads();
             return audio_->isStreamOpen();
         } catch (const std::exception&) {
@@ -112,8 +126,23 @@ private:
             case audio::PeriodHealth::Good:
                 break;
         }
-        if (input != nullptr)
-            self->sink_.write(static_cast<const int16_t*>(input), frames);
+        if (input == nullptr)
+            return 0;
+        const auto* in = static_cast<const int16_t*>(input);
+        if (self->wanted_ == self->delivered_ || frames > self->period_) {
+            if (self->wanted_ == self->delivered_)
+                self->sink_.write(in, frames);
+            return 0;
+        }
+        int16_t* out = self->converted_.data();
+        for (unsigned int i = 0; i < frames; ++i) {
+            if (self->wanted_ == 2) {
+                out[2 * i] = out[2 * i + 1] = in[i];
+            } else {
+                out[i] = static_cast<int16_t>((in[2 * i] + in[2 * i + 1]) / 2);
+            }
+        }
+        self->sink_.write(out, frames);
         return 0;
     }
     static void countErrors(RtAudioError::Type type, const std::string&) {
@@ -136,6 +165,9 @@ private:
     std::unique_ptr<RtAudio> audio_;
     FrameSink& sink_;
     unsigned int period_ = kInputPeriodFrames;
+    int wanted_ = 2;                  // channels the sink takes
+    int delivered_ = 2;               // channels the input gives
+    std::vector<int16_t> converted_;  // a period for the sink, made before the stream runs
     uint64_t errorBase_ = 0;
     audio::StreamHealth health_{0, 0};  // input thread once the stream runs
     bool raised_ = false;               // input thread

@@ -1,6 +1,7 @@
-// The recording input of the export: the system's default recording source (the PulseAudio /
-// PipeWire default source) through RtAudio. The capture device opens a stream on it when it
-// starts recording and receives the frames through a FrameSink.
+// The recording input of the export, as the capture device sees it: it opens a stream when
+// it starts recording and receives the frames through a FrameSink. On a sound server that is
+// the output's monitor (capture_pulse.h); RtAudioInputSystem is the default recording input
+// of bare ALSA or JACK.
 //
 // Threads: openInput, start and stop on the thread that drives the capture device (the UI
 // thread). FrameSink::write runs on the input's own thread and must be real-time safe.
@@ -27,6 +28,8 @@ public:
     virtual void stop() = 0;
     // UI thread. Frames between a sound reaching the input and the sink receiving it.
     virtual int64_t latencyFrames() const { return 0; }
+    // Any thread. True once the input has gone away (the sound server quit) while it ran.
+    virtual bool lost() const { return false; }
 };
 
 class InputSystem {

@@ -27,6 +27,12 @@ const char* const kTakeInMemoryText =
 const char* const kMemorySaveFailedText =
     "The take was not saved as \"%1\": the file could not be written.\n"
     "The recording is still kept in memory.";
+const char* const kNoTakeText =
+    "Nothing was recorded: the recording input could not be opened.\n"
+    "There is no take to save.";
+const char* const kShortTakeText =
+    "The sound server went away during the export, so the take is shorter than the loop.\n"
+    "What was recorded is kept.";
 constexpr int16_t kLastStep = 32;
 constexpr int16_t kEndOfTake = 33;
 
@@ -193,12 +199,22 @@ void Exporter::endOfTake() {
     silenceQuietly();
     captureStarted = false;
     FinishCapture();
-    // A save dialog over the quit question would take the keys meant for the question:
-    // the question's answer offers the save instead.
-    if (quitQuestionUp_)
-        saveAfterQuestion_ = true;
-    else
-        cmdSave_Click();
+    // A missing or cut-short take is said before the Save dialog; with no take at all
+    // there is nothing the dialog could save.
+    if (noTake_) {
+        services_.dialogs->message(window_.dialogParent(), QString::fromLatin1(kNoTakeText),
+                                   kRecorderCaption, MsgIcon::Error, MsgButtons::Ok);
+    } else {
+        if (takeCutShort_)
+            services_.dialogs->message(window_.dialogParent(), QString::fromLatin1(kShortTakeText),
+                                       kRecorderCaption, MsgIcon::Information, MsgButtons::Ok);
+        // A save dialog over the quit question would take the keys meant for the question:
+        // the question's answer offers the save instead.
+        if (quitQuestionUp_)
+            saveAfterQuestion_ = true;
+        else
+            cmdSave_Click();
+    }
     endExport();
     session_.currentStep = 1;
 }
@@ -206,8 +222,10 @@ void Exporter::endOfTake() {
 void Exporter::FinishCapture() {
     aligner_.takeEnds(session_.soundDevice.get(), timRec_.stepFrame());
     sendCapture("stop capture");
+    takeCutShort_ = capture_->inputWasLost();
     aligner_.align(session_.soundDevice.get());
     sendCapture("save capture " + QFile::encodeName(takePath).toStdString());
+    noTake_ = captureResult_ == capture::kErrNothingRecorded;
     if (captureResult_ == capture::kErrWriteFailed) {
         // The take folder cannot hold the take (not writable, the disk or a quota full): a
         // private folder in the runtime or temporary folder takes it instead, and failing

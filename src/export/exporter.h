@@ -102,6 +102,8 @@ private:
     // The take could be written neither to the take folder nor to the temporary folder:
     // the capture device stays open and holds it until the save step writes it.
     bool takeInMemory_ = false;
+    bool noTake_ = false;        // the last FinishCapture found nothing recorded
+    bool takeCutShort_ = false;  // its input went away before the take's end
     // While "Quit Without Saving ?" is up, the end of a take leaves its save to the answer.
     bool quitQuestionUp_ = false;
     bool saveAfterQuestion_ = false;

@@ -35,6 +35,11 @@ inline constexpr char kSoundLostText[] =
     "The sound output has stopped: the sound server can no longer be reached.\n"
     "Playing and exporting go on without sound; a take being recorded is kept.";
 
+// Told once when the sound server can be reached again after kSoundLostText.
+inline constexpr char kSoundBackText[] =
+    "The sound output is back: the sound server can be reached again.\n"
+    "Playing and exporting have sound again.";
+
 class Form1 : public QWidget, private ExportWindow {
     Q_OBJECT
 public:

@@ -18,6 +18,7 @@ namespace {
 // Any non-zero value stands for the one mixer the program opens.
 constexpr int kMixerOpen = 1;
 constexpr int kSoundWatchMs = 250;
+constexpr int kSoundRetryTicks = 4;  // once the sound is lost, a look for the server a second
 }  // namespace
 
 bool Form1::Form_Load() {
@@ -67,9 +68,14 @@ void Form1::InitSoundDevice() {
     if (session_.soundDevice->driver().realtime()) {
         FrameClock clock;
         clock.rate = session_.soundDevice->engine().outputRate();
+        clock.lookahead = StepLookaheadFrames(session_.soundDevice->driver().chunkFrames(), clock.rate);
+        // The frame count moves a chunk at a time; the time since the last chunk carries it
+        // on between them, so that a step event due mid-chunk is not re-armed until the
+        // next chunk arrives.
         clock.now = [device] {
             const auto d = device.lock();
-            return d ? d->engine().framesRendered() : int64_t{0};
+            return d ? d->engine().framesRendered() + d->driver().framesSinceLastPeriod()
+                     : int64_t{0};
         };
         clock.wake = [device] {
             if (const auto d = device.lock())
@@ -82,11 +88,13 @@ void Form1::InitSoundDevice() {
         // own thread; this poll on the UI thread tells the user once and puts the step
         // clocks back on the wall clock, since the output's frame count stops moving. The
         // loop and an export go on silently, so a take in progress still ends and is kept.
-        // The same poll lets the output rest while the window is idle.
+        // The same poll lets the output rest while the window is idle, and once the sound is
+        // lost it looks for the server about once a second (not during an export, whose
+        // take is already cut short): when it is back, so are the sound and the frame clock.
         auto* watch = new QTimer(this);
         watch->setObjectName(QStringLiteral("timSoundWatch"));
         watch->setInterval(kSoundWatchMs);
-        connect(watch, &QTimer::timeout, this, [this, watch, device] {
+        connect(watch, &QTimer::timeout, this, [this, watch, device, clock, tick = 0]() mutable {
             const auto d = device.lock();
             if (!d) {
                 watch->stop();
@@ -99,6 +107,17 @@ void Form1::InitSoundDevice() {
             }
             // What the steps ask of the buffers from now on is applied without a sound.
             d->runWithoutOutput();
+            if (soundLost_ && ++tick % kSoundRetryTicks == 0 && !timRec->isActive() &&
+                d->restoreOutput()) {
+                soundLost_ = false;
+                timBpm->setFrameClock(clock);
+                timRec->setFrameClock(clock);
+                if (!unloaded_)
+                    dialogs().message(this, QString::fromLatin1(kSoundBackText),
+                                      QStringLiteral("Zembrola"), MsgIcon::Information,
+                                      MsgButtons::Ok);
+                return;
+            }
             if (soundLost_)
                 return;
             soundLost_ = true;

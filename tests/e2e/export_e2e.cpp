@@ -1,6 +1,7 @@
 // The export for real: the main window on the test command's X display, playing through
 // RtAudio into the PulseAudio null sink, while the capture device records the sink's
-// monitor (the default recording input). Only the save dialog is answered by the test.
+// monitor (found by the capture device; the default input is a silent microphone). Only
+// the save dialog is answered by the test.
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
@@ -16,7 +17,7 @@
 #include "audio/audio_system.h"
 #include "audio/engine.h"
 #include "audio/sound.h"
-#include "export/capture_input.h"
+#include "export/capture_pulse.h"
 #include "export/exporter.h"
 #include "shell/form1.h"
 #include "shell/sequencer.h"
@@ -50,7 +51,7 @@ TEST(ExportE2e, ExportRecordsTheLoopThroughTheSoundServerAndSavesIt) {
 
     ScriptedDialogs dialogs;
     audio::RtAudioSystem audio;
-    capture::RtAudioInputSystem input;
+    capture::DesktopInputSystem input;
     Services services;
     services.dialogs = &dialogs;
     services.audio = &audio;

@@ -26,7 +26,7 @@
 #include "audio/audio_system.h"
 #include "audio/engine.h"
 #include "audio/sound.h"
-#include "export/capture_input.h"
+#include "export/capture_pulse.h"
 #include "export/exporter.h"
 #include "shell/form1.h"
 #include "shell/sequencer.h"
@@ -40,8 +40,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A PulseAudio server of the test's own, with a null sink whose monitor is the default
-// recording source.
+// A PulseAudio server of the test's own, with a null sink and a silent microphone.
 class PrivatePulse {
 public:
     ~PrivatePulse() { kill(); }
@@ -86,7 +85,10 @@ public:
             QTest::qWait(100);
         }
         runCommand("pactl", {"-s", server_, "set-default-sink", "reliability_null"});
-        runCommand("pactl", {"-s", server_, "set-default-source", "reliability_null.monitor"});
+        // A silent microphone as the default input, as on users' desktops.
+        runCommand("pactl", {"-s", server_, "load-module", "module-null-source",
+                             "source_name=reliability_mic"});
+        runCommand("pactl", {"-s", server_, "set-default-source", "reliability_mic"});
         return true;
     }
 
@@ -249,7 +251,7 @@ public:
     std::unique_ptr<ScopedEnv> noRefresh;
     ScriptedDialogs dialogs;
     audio::RtAudioSystem audio;
-    capture::RtAudioInputSystem input;
+    capture::DesktopInputSystem input;
     Services services;
     std::unique_ptr<Form1> form;
 };
@@ -320,6 +322,7 @@ TEST(ReliabilityE2e, AnExportCutOffFromTheSoundServerEndsKeepsItsTakeAndTheGuard
         << "the export never ended without its sound server";
 
     EXPECT_EQ(countMessages(w.dialogs, kLost), 1);
+    EXPECT_TRUE(w.dialogs.messages.back().text.contains("shorter than the loop"));
     ASSERT_EQ(w.dialogs.saves.size(), 1u);
     EXPECT_FALSE(form.exporter().takeSaved);
     const QString take = form.exporter().takePath;
@@ -343,6 +346,49 @@ TEST(ReliabilityE2e, AnExportCutOffFromTheSoundServerEndsKeepsItsTakeAndTheGuard
     EXPECT_TRUE(form.exporter().takeSaved);
     EXPECT_TRUE(test::readWav(w.savedPath("cut short.Wav")).ok);
     EXPECT_FALSE(QFile::exists(take));
+}
+
+TEST(ReliabilityE2e, TheLookAheadCoversTheOutputsChunksSoNoStepIsLate) {
+    OPEN_REAL_WINDOW(w, false);
+    Form1& form = *w.form;
+    const audio::OutputDriver& driver = form.session().soundDevice->driver();
+    ASSERT_GT(driver.chunkFrames(), 0);
+    EXPECT_GT(form.timBpm->frameClock().lookahead, driver.chunkFrames());
+    // Every step of a fast loop reaches the engine before the chunk holding its frame.
+    form.cmbNote[0]->setSelectedIndex(1);
+    form.ckLoop->setChecked(true);
+    QSignalSpy steps(form.timBpm, &StepTimer::timeout);
+    const uint64_t late = form.session().soundDevice->engine().lateBatches();
+    form.cmdPlay->click();
+    ASSERT_TRUE(waitFor([&] { return steps.count() >= 64; }));
+    form.cmdStop->click();
+    EXPECT_EQ(form.session().soundDevice->engine().lateBatches(), late);
+}
+
+TEST(ReliabilityE2e, SoundComesBackWithItsServerAndTheNextExportHoldsTheWholeLoop) {
+    OPEN_REAL_WINDOW(w, true);
+    Form1& form = *w.form;
+    ASSERT_TRUE(w.outputFlows());
+    w.pulse.kill();
+    ASSERT_TRUE(waitFor([&] { return countMessages(w.dialogs, kLost) == 1; }));
+    QString why;
+    ASSERT_TRUE(w.pulse.start(&why)) << why.toStdString();
+    const QString back = QString::fromLatin1(kSoundBackText);
+    ASSERT_TRUE(waitFor([&] { return countMessages(w.dialogs, back) == 1; }))
+        << "the sound never came back with its server";
+
+    // Clicks on steps 1, 5, 17 and 21, recorded whole from the new server's monitor.
+    form.cmbNote[0]->setSelectedIndex(1);
+    form.cmbFreq[0]->setSelectedIndex(1);
+    ASSERT_TRUE(w.exportTake(w.savedPath("after")));
+    const test::WavRead take = test::readWav(w.savedPath("after.Wav"));
+    ASSERT_TRUE(take.ok);
+    const double steps = take.info.frames / (44.1 * form.timRec->interval());
+    EXPECT_GT(steps, 32 * 0.7);
+    EXPECT_LT(steps, 32 * 1.3);
+    EXPECT_EQ(onsets(take.samples, 0, 0.3f, 2000).size(), 4u);
+    EXPECT_EQ(countMessages(w.dialogs, kLost), 1);
+    EXPECT_EQ(countMessages(w.dialogs, back), 1);
 }
 
 TEST(ReliabilityE2e, ATakeFolderThatCannotBeWrittenSendsTheTakeToAPrivateFolder) {

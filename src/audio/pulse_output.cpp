@@ -1,0 +1,257 @@
+#include "audio/pulse_output.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+#include "audio/engine.h"
+#include "audio/realtime_threads.h"
+
+namespace zb::audio {
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr size_t kFrameBytes = 2 * sizeof(float);
+
+// Holds the main loop's lock for a scope (UI thread; never in a callback, which already
+// runs with it held).
+struct LoopLock {
+    explicit LoopLock(pa_threaded_mainloop* l) : loop(l) { pa_threaded_mainloop_lock(loop); }
+    ~LoopLock() { pa_threaded_mainloop_unlock(loop); }
+    pa_threaded_mainloop* loop;
+};
+
+class PulseDriver : public OutputDriver {
+public:
+    ~PulseDriver() override { release(); }
+
+    bool reconnect() override {
+        release();
+        failed_.store(false, std::memory_order_relaxed);
+        resting_ = false;
+        raised_ = false;  // the old main-loop thread is gone; the new one raises itself
+        wakeups_.reset();
+        try {
+            if (open())
+                return true;
+        } catch (const SoundError&) {
+        }
+        release();
+        failed_.store(true, std::memory_order_relaxed);
+        return false;
+    }
+
+    // UI thread. False when no server answers; throws when one answers but the stream fails.
+    bool open() {
+        loop_ = pa_threaded_mainloop_new();
+        if (loop_ == nullptr)
+            return false;
+        context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Zembrola");
+        if (context_ == nullptr)
+            return false;
+        pa_context_set_state_callback(context_, &PulseDriver::contextChanged, this);
+        if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+            pa_threaded_mainloop_start(loop_) < 0)
+            return false;
+        LoopLock lock(loop_);
+        for (;;) {
+            const pa_context_state_t state = pa_context_get_state(context_);
+            if (state == PA_CONTEXT_READY)
+                break;
+            if (!PA_CONTEXT_IS_GOOD(state))
+                return false;
+            pa_threaded_mainloop_wait(loop_);
+        }
+        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, 2};
+        stream_ = pa_stream_new(context_, "Zembrola", &spec, nullptr);
+        if (stream_ == nullptr)
+            throw SoundError(kErrNoDriver, "the sound server refused the output stream");
+        pa_stream_set_state_callback(stream_, &PulseDriver::streamChanged, this);
+        pa_stream_set_write_callback(stream_, &PulseDriver::writable, this);
+        pa_buffer_attr attr{};
+        attr.maxlength = static_cast<uint32_t>(-1);
+        attr.tlength = static_cast<uint32_t>(kPulseBufferFrames * kFrameBytes);
+        attr.prebuf = static_cast<uint32_t>(-1);
+        attr.minreq = static_cast<uint32_t>(kPulseChunkFrames * kFrameBytes);
+        attr.fragsize = static_cast<uint32_t>(-1);
+        // Corked until start(): nothing asks the engine for frames before it is there.
+        const auto flags =
+            static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
+        if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0)
+            throw SoundError(kErrNoDriver, "the output stream could not be connected");
+        for (;;) {
+            const pa_stream_state_t state = pa_stream_get_state(stream_);
+            if (state == PA_STREAM_READY)
+                break;
+            if (!PA_STREAM_IS_GOOD(state))
+                throw SoundError(kErrNoDriver, "the output stream did not become ready");
+            pa_threaded_mainloop_wait(loop_);
+        }
+        if (const pa_buffer_attr* got = pa_stream_get_buffer_attr(stream_)) {
+            queuedFrames_ = got->tlength / kFrameBytes;
+            chunkFrames_ = std::max<int64_t>(1, got->minreq / kFrameBytes);
+        }
+        // The server has the whole buffer queued when it asks for the next chunk.
+        wakeups_.setBudget(queuedFrames_ * 1000000000 / kRate);
+        // The main loop's thread renders the output: directly in real time where allowed,
+        // else through RealtimeKit (asked from here, not from the thread).
+        RaiseSoundLibraryThreads();
+        return true;
+    }
+
+    int sampleRate() const override { return kRate; }
+    bool realtime() const override { return true; }
+    bool failed() const override { return failed_.load(std::memory_order_relaxed); }
+    WakeupWatch* wakeups() override { return &wakeups_; }
+    // Just after a chunk is handed over the server holds its whole buffer ahead of it.
+    int64_t latencyFrames() const override { return queuedFrames_; }
+    int64_t framesSinceLastPeriod() const override {
+        if (resting_)
+            return 0;
+        const int64_t frames = wakeups_.sinceLastNs() * kRate / 1000000000;
+        return std::clamp<int64_t>(frames, 0, chunkFrames_);
+    }
+    int64_t chunkFrames() const override { return chunkFrames_; }
+
+    void start(Engine& engine) override {
+        engine_.store(&engine, std::memory_order_release);
+        if (!cork(false))
+            throw SoundError(kErrNoDriver, "the output stream did not start");
+    }
+
+    void stop() override {
+        if (loop_ == nullptr || stream_ == nullptr)
+            return;
+        {
+            // Callbacks run under this lock: once it is released the engine is not called.
+            LoopLock lock(loop_);
+            pa_stream_set_write_callback(stream_, nullptr, nullptr);
+            if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)))
+                pa_stream_disconnect(stream_);
+        }
+        engine_.store(nullptr, std::memory_order_release);
+    }
+
+    void rest() override {
+        if (resting_ || failed())
+            return;
+        // Only silence is queued after a quiet spell: dropping it loses nothing.
+        LoopLock lock(loop_);
+        if (pa_operation* op = pa_stream_flush(stream_, nullptr, nullptr))
+            pa_operation_unref(op);
+        if (pa_operation* op = pa_stream_cork(stream_, 1, nullptr, nullptr))
+            pa_operation_unref(op);
+        resting_ = true;
+    }
+
+    bool wake() override {
+        if (!resting_)
+            return !failed();
+        resting_ = false;
+        wakeups_.reset();  // the rest is no drop-out
+        return cork(false);
+    }
+    bool resting() const override { return resting_; }
+
+private:
+    // UI thread: the main loop's thread is joined before anything it uses goes.
+    void release() {
+        stop();
+        if (loop_ != nullptr)
+            pa_threaded_mainloop_stop(loop_);
+        if (stream_ != nullptr)
+            pa_stream_unref(stream_);
+        if (context_ != nullptr) {
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
+        }
+        if (loop_ != nullptr)
+            pa_threaded_mainloop_free(loop_);
+        stream_ = nullptr;
+        context_ = nullptr;
+        loop_ = nullptr;
+    }
+
+    bool cork(bool on) {
+        LoopLock lock(loop_);
+        if (failed())
+            return false;
+        pa_operation* op = pa_stream_cork(stream_, on ? 1 : 0, nullptr, nullptr);
+        if (op == nullptr)
+            return false;
+        pa_operation_unref(op);
+        return true;
+    }
+
+    // Main-loop thread.
+    static void contextChanged(pa_context* c, void* user) {
+        auto* self = static_cast<PulseDriver*>(user);
+        if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(c)))
+            self->failed_.store(true, std::memory_order_relaxed);
+        pa_threaded_mainloop_signal(self->loop_, 0);
+    }
+    static void streamChanged(pa_stream* s, void* user) {
+        auto* self = static_cast<PulseDriver*>(user);
+        if (!PA_STREAM_IS_GOOD(pa_stream_get_state(s)))
+            self->failed_.store(true, std::memory_order_relaxed);
+        pa_threaded_mainloop_signal(self->loop_, 0);
+    }
+
+    // Main-loop thread, real-time: begin_write hands out the server's shared memory, so
+    // rendering needs no allocation and no copy.
+    static void writable(pa_stream* s, size_t bytes, void* user) {
+        auto* self = static_cast<PulseDriver*>(user);
+        self->wakeups_.tick();
+        if (!self->raised_) {
+            // Once, before the first chunk is heard.
+            self->raised_ = true;
+            RaiseCallingThread();
+        }
+        Engine* engine = self->engine_.load(std::memory_order_acquire);
+        while (bytes >= kFrameBytes) {
+            void* data = nullptr;
+            size_t n = bytes;
+            if (pa_stream_begin_write(s, &data, &n) < 0 || data == nullptr)
+                return;
+            n -= n % kFrameBytes;
+            if (n == 0) {
+                pa_stream_cancel_write(s);
+                return;
+            }
+            auto* out = static_cast<float*>(data);
+            const auto frames = static_cast<uint32_t>(n / kFrameBytes);
+            if (engine != nullptr)
+                engine->process(out, frames);
+            else
+                std::memset(out, 0, n);
+            if (pa_stream_write(s, data, n, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+                return;
+            bytes -= n;
+        }
+    }
+
+    pa_threaded_mainloop* loop_ = nullptr;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+    std::atomic<Engine*> engine_{nullptr};
+    std::atomic<bool> failed_{false};
+    WakeupWatch wakeups_;
+    int64_t queuedFrames_ = kPulseBufferFrames;  // set before the stream runs
+    int64_t chunkFrames_ = kPulseChunkFrames;
+    bool raised_ = false;   // main-loop thread
+    bool resting_ = false;  // UI thread
+};
+
+}  // namespace
+
+std::unique_ptr<OutputDriver> openPulseOutput() {
+    auto driver = std::make_unique<PulseDriver>();
+    if (!driver->open())
+        return nullptr;
+    return driver;
+}
+
+}  // namespace zb::audio

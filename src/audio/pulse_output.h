@@ -1,0 +1,28 @@
+// The output stream on a PulseAudio or PipeWire (pipewire-pulse) server, through libpulse's
+// asynchronous API: one threaded main loop whose write callback renders the engine straight
+// into the server's memory. The stream's frame count stays the master clock of the step
+// grid (Engine::framesRendered).
+//
+// Threads: openPulseOutput and every OutputDriver method on the UI thread; the engine is
+// called on the main loop's thread only, from the write callback, which is real-time code.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "audio/audio_system.h"
+
+namespace zb::audio {
+
+// The server-side buffer, sized by measurement (README's figures): with one busy loop per
+// core it never ran dry, and a Play still reaches the sink's monitor within 25 ms. The
+// server asks for a chunk whenever that much room is free, which sets how often the main
+// loop wakes (150 times a second).
+inline constexpr int64_t kPulseBufferFrames = 1024;
+inline constexpr int64_t kPulseChunkFrames = 512;
+
+// Opens the output stream on the server's default sink; null when no server answers.
+// Throws SoundError when a server answers but refuses the stream.
+std::unique_ptr<OutputDriver> openPulseOutput();
+
+}  // namespace zb::audio
