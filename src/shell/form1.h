@@ -29,6 +29,7 @@ class Voices;
 class Sequencer;
 class Randomizer;
 class BrowserLauncher;
+class StepMarker;
 
 // Told once when the sound output fails while the program runs (the sound server went away).
 inline constexpr char kSoundLostText[] =
@@ -105,6 +106,11 @@ public:
     Randomizer& randomizer() { return *randomizer_; }
     Exporter& exporter() { return *exporter_; }
     BrowserLauncher& browser() { return *browser_; }
+    StepMarker& stepMarker() { return *marker_; }
+
+    // Space plays and stops from anywhere in the window (see TransportKeys): it presses the
+    // enabled one of stop and play, so it keeps their guards. Returns whether it did.
+    bool spacePressed();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -122,6 +128,7 @@ private:
     void readVoiceSettings() override;
     void unloadOtherWindows() override { UnloadOtherWindows(); }
     void releaseAllBuffers() override { ReleaseAllBuffers(); }
+    void stepPlayed(int16_t step, uint8_t voices, int64_t frame) override;
 
     Services services_;
     Session session_;
@@ -133,6 +140,7 @@ private:
     std::unique_ptr<Randomizer> randomizer_;
     std::unique_ptr<Exporter> exporter_;
     std::unique_ptr<BrowserLauncher> browser_;
+    std::unique_ptr<StepMarker> marker_;
 };
 
 }  // namespace zb
