@@ -103,12 +103,13 @@ Form1::Form1(const Services& services, QWidget* parent)
     connect(cmdSave, &QPushButton::clicked, exporter_.get(), &Exporter::cmdSave_Click);
     browser_ = std::make_unique<BrowserLauncher>(Command3, services_.programDir);
     marker_ = std::make_unique<StepMarker>(*this);
-    new TransportKeys(*this);
+    keys_ = std::make_unique<TransportKeys>(*this);
 }
 
 Form1::~Form1() {
     // The subsystems refer to the controls and the session: they go first. The session then
     // releases the buffers before the device that plays them.
+    keys_.reset();
     marker_.reset();
     browser_.reset();
     exporter_.reset();

@@ -30,6 +30,7 @@ class Sequencer;
 class Randomizer;
 class BrowserLauncher;
 class StepMarker;
+class TransportKeys;
 
 // Told once when the sound output fails while the program runs (the sound server went away).
 inline constexpr char kSoundLostText[] =
@@ -141,6 +142,7 @@ private:
     std::unique_ptr<Exporter> exporter_;
     std::unique_ptr<BrowserLauncher> browser_;
     std::unique_ptr<StepMarker> marker_;
+    std::unique_ptr<TransportKeys> keys_;
 };
 
 }  // namespace zb

@@ -18,7 +18,7 @@ bool TransportKeys::takesSpace(const QWidget* focused) const {
     return tabbed_ && qobject_cast<const QAbstractButton*>(focused);
 }
 
-TransportKeys::TransportKeys(Form1& window) : QObject(&window), window_(window) {
+TransportKeys::TransportKeys(Form1& window) : window_(window) {
     qApp->installEventFilter(this);
 }
 

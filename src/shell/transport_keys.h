@@ -20,7 +20,8 @@ class Form1;
 class TransportKeys : public QObject {
     Q_OBJECT
 public:
-    // Watches the key and pointer presses on `window` and its children; a child of `window`.
+    // Watches the key and pointer presses on `window` and its children; it must go before
+    // the window does.
     explicit TransportKeys(Form1& window);
 
 protected:
