@@ -50,6 +50,8 @@ public:
     // before it leave the queue. Nothing when no waiting mark is heard yet.
     std::optional<StepMark> take(int64_t heard);
     bool empty() const { return marks_.empty(); }
+    // The frame of the oldest waiting mark; only when not empty.
+    int64_t nextFrame() const { return marks_.front().frame; }
     void clear() { marks_.clear(); }
 
     static constexpr size_t kCapacity = 64;

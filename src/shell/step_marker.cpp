@@ -1,6 +1,7 @@
 #include "shell/step_marker.h"
 
 #include <QStringList>
+#include <algorithm>
 #include <limits>
 
 #include "audio/audio_system.h"
@@ -23,7 +24,7 @@ QString beatDescription(int step, uint8_t voices) {
 
 StepMarker::StepMarker(Form1& form) : form_(form) {
     timer_.setTimerType(Qt::PreciseTimer);
-    timer_.setInterval(kRefreshMs);
+    timer_.setSingleShot(true);
     connect(&timer_, &QTimer::timeout, this, &StepMarker::refresh);
 }
 
@@ -31,9 +32,6 @@ void StepMarker::stepPlayed(int16_t step, uint8_t voices, int64_t frame, bool ta
     if (step < 1 || step > pos::kSteps)
         return;
     queue_.push({frame < 0 ? pos::kAtOnce : frame, step, voices, take});
-    // The timer runs only while there is something to show.
-    if (!timer_.isActive())
-        timer_.start();
     refresh();
 }
 
@@ -58,15 +56,32 @@ int64_t StepMarker::heardFrame() const {
                            driver.latencyFrames());
 }
 
+int StepMarker::msUntil(int64_t frame, int64_t heard) const {
+    const int rate = form_.timBpm->frameClock().rate;
+    if (frame == pos::kAtOnce || frame <= heard || rate <= 0)
+        return 0;
+    // Rounded up, so the wake-up is not early by a fraction of a millisecond.
+    return static_cast<int>(std::min<int64_t>(((frame - heard) * 1000 + rate - 1) / rate, 60000));
+}
+
 void StepMarker::refresh() {
-    if (const auto mark = queue_.take(heardFrame())) {
+    const int64_t heard = heardFrame();
+    if (const auto mark = queue_.take(heard))
         show(*mark);
+    if (!queue_.empty()) {
+        timer_.start(std::max(1, msUntil(queue_.nextFrame(), heard)));
+        return;
+    }
+    if (clocksRunning()) {
+        timer_.stop();  // the next step's commit looks again
         return;
     }
     // The run has ended: the last step stays for one period, as long as it sounds.
-    if (queue_.empty() && !clocksRunning() &&
-        (shown_.step == 0 || shownFor_.elapsed() >= form_.timBpm->interval()))
+    const int64_t left = shown_.step == 0 ? 0 : form_.timBpm->interval() - shownFor_.elapsed();
+    if (left <= 0)
         clear();
+    else
+        timer_.start(static_cast<int>(left));
 }
 
 void StepMarker::show(const pos::StepMark& mark) {

@@ -2,7 +2,9 @@
 // waveform strips at the step being heard, the strips of the voices sounding at it lit, and
 // during an export the take's progress shaded. Each step is shown when the output reaches
 // its frame, not when its event ran, so the picture keeps time with the sound. Once per beat
-// the step and the sounding voices become the top strip's accessible description.
+// the step and the sounding voices become the top strip's accessible description. Its timer
+// wakes only when a waiting step is due (and once to take the marker away after a run), so
+// an idle window has no timer running and a playing one a wake-up or two per step.
 //
 // Threads: UI thread only.
 #pragma once
@@ -29,13 +31,12 @@ public:
     // Playback stopped: what is still waiting is not shown and the marker goes.
     void clear();
 
-    // How often the marker looks at the output while a step clock runs.
-    static constexpr int kRefreshMs = 10;
-
 private:
     void refresh();
     void show(const pos::StepMark& mark);
     int64_t heardFrame() const;
+    // Milliseconds until the output reaches `frame`, seen from `heard`.
+    int msUntil(int64_t frame, int64_t heard) const;
     bool clocksRunning() const;
 
     Form1& form_;
