@@ -24,7 +24,9 @@ void StepPlayer::stopAll() {
 }
 
 void StepPlayer::play(int16_t step) {
-    for (auto& voice : session_.voices) {
+    started_ = 0;
+    for (size_t v = 0; v < session_.voices.size(); ++v) {
+        auto& voice = session_.voices[v];
         const seq::VoiceModes modes{static_cast<const seq::PatternModes&>(voice),
                                     voice.baseFrequency, voice.mainBuffer != nullptr,
                                     voice.subBuffer != nullptr, voice.lowBuffer != nullptr};
@@ -50,6 +52,7 @@ void StepPlayer::play(int16_t step) {
                     buffer->SetFrequency(*start.frequency);
                 buffer->SetPlayPosition(0);
                 buffer->Play(0);
+                started_ = static_cast<uint8_t>(started_ | (1u << v));
             } catch (const audio::SoundError&) {
             }
         }

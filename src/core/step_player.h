@@ -20,12 +20,15 @@ public:
     void stopAll();
     // Starts the notes of `step` (1-32) for all four voices; steps outside start nothing.
     void play(int16_t step);
+    // Bit v is set when voice v started a buffer in the last play().
+    uint8_t lastStarted() const { return started_; }
     // Sends the batch to the audio thread, on `stepFrame` when the step clock knows the
     // step's output frame (>= 0), otherwise as soon as possible. Nothing without a device.
     void commit(int64_t stepFrame);
 
 private:
     Session& session_;
+    uint8_t started_ = 0;
 };
 
 }  // namespace zb

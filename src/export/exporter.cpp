@@ -188,9 +188,12 @@ void Exporter::ExportStep() {
         endOfTake();
         return;
     }
-    if (step >= 1 && step <= kLastStep)
+    const bool plays = step >= 1 && step <= kLastStep;
+    if (plays)
         player_.play(step);
     commitStep();
+    if (plays)
+        window_.stepPlayed(step, player_.lastStarted(), timRec_.stepFrame());
     session_.currentStep = static_cast<int16_t>(step + 1);
 }
 

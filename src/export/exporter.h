@@ -43,6 +43,11 @@ public:
     // The closing steps a discarded take leads to.
     virtual void unloadOtherWindows() = 0;
     virtual void releaseAllBuffers() = 0;
+    // A step of the take went to the output: `voices` has bit v set when voice v started a
+    // buffer, `frame` is the step's output frame or StepTimer::kNoFrame.
+    virtual void stepPlayed(int16_t step, uint8_t voices, int64_t frame) {
+        (void)step, (void)voices, (void)frame;
+    }
 };
 
 class Exporter : public QObject {

@@ -1,5 +1,6 @@
 #include "shell/control_states.h"
 
+#include <QPushButton>
 #include <array>
 
 #include "shell/form1.h"
@@ -59,23 +60,41 @@ void setStartersEnabled(Form1& f, bool enabled) {
 
 }  // namespace
 
+void nameButton(QPushButton* b) {
+    b->setAccessibleName(b->text().trimmed() + QStringLiteral(", ") +
+                         b->property(kButtonRole).toString());
+}
+
+void setCaption(QPushButton* b, const QString& text) {
+    b->setText(text);
+    nameButton(b);
+}
+
+// When play or stop disables itself under the keyboard focus, the focus goes to the other
+// one, never on to whatever button comes next (the web page's).
 void showPlaying(Form1& f) {
+    const bool handOver = f.cmdPlay->hasFocus();
     f.cmdPlay->setEnabled(false);
     f.cmdStop->setEnabled(true);
     f.cmdStartRecord->setEnabled(false);
+    if (handOver)
+        f.cmdStop->setFocus(Qt::TabFocusReason);
 }
 
 void showStopped(Form1& f) {
+    const bool handOver = f.cmdStop->hasFocus();
     f.cmdPlay->setEnabled(true);
     f.cmdStop->setEnabled(false);
     f.cmdStartRecord->setEnabled(true);
+    if (handOver)
+        f.cmdPlay->setFocus(Qt::TabFocusReason);
 }
 
 void lockForExport(Form1& f) {
     const auto strip = transportStrip(f);
     for (size_t k = 0; k < strip.size(); ++k) {
         if (k == kExportButton)
-            f.cmdStartRecord->setText(kLockedCaption);
+            setCaption(f.cmdStartRecord, kLockedCaption);
         strip[k].widget->setEnabled(false);
     }
     setVoiceSettingsEnabled(f, false);
@@ -86,7 +105,7 @@ void restoreAfterExport(Form1& f) {
     for (size_t k : kRestoreOrder) {
         strip[k].widget->setEnabled(strip[k].idleEnabled);
         if (k == kExportButton)
-            f.cmdStartRecord->setText(kExportCaption);
+            setCaption(f.cmdStartRecord, kExportCaption);
     }
     setVoiceSettingsEnabled(f, true);
 }

@@ -5,11 +5,21 @@
 // Threads: UI thread only.
 #pragma once
 
+class QPushButton;
+class QString;
+
 namespace zb {
 
 class Form1;
 
 namespace states {
+
+// The property that holds what a button does ("Load voice 1"). Its accessible name is its
+// visible caption, then what it does: "+01, Load voice 1".
+inline constexpr char kButtonRole[] = "zbButtonRole";
+void nameButton(QPushButton* button);
+// A new caption, and the accessible name that goes with it.
+void setCaption(QPushButton* button, const QString& text);
 
 // The loop runs: only stop stays (play and export wait for it).
 void showPlaying(Form1& form);

@@ -3,6 +3,11 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPolygonF>
+#include <QStyleOptionSlider>
+#include <QStylePainter>
+#include <algorithm>
+
+#include "core/loop_position.h"
 
 namespace zb {
 
@@ -38,7 +43,35 @@ void Selector::setSelectedIndex(int index) {
         setEditText(itemText(index));
 }
 
+int readableTickInterval(int interval, int range, int lengthPx, int minGapPx) {
+    if (interval <= 0 || range <= 0 || lengthPx <= 0)
+        return interval;
+    static constexpr int kSteps[] = {1, 2, 5};
+    for (int64_t decade = 1; decade <= range; decade *= 10) {
+        for (int m : kSteps) {
+            const int64_t spacing = int64_t{interval} * m * decade;
+            if (spacing * lengthPx >= int64_t{minGapPx} * range)
+                return static_cast<int>(std::min<int64_t>(spacing, range));
+        }
+    }
+    return range;
+}
+
 Slider::Slider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {}
+
+void Slider::paintEvent(QPaintEvent*) {
+    QStylePainter painter(this);
+    QStyleOptionSlider opt;
+    initStyleOption(&opt);
+    opt.subControls = QStyle::SC_SliderGroove | QStyle::SC_SliderHandle;
+    if (tickPosition() != NoTicks) {
+        opt.subControls |= QStyle::SC_SliderTickmarks;
+        // The handle's travel is what the ticks spread over.
+        const int travel = width() - style()->pixelMetric(QStyle::PM_SliderLength, &opt, this);
+        opt.tickInterval = readableTickInterval(tickInterval(), maximum() - minimum(), travel);
+    }
+    painter.drawComplexControl(QStyle::CC_Slider, opt);
+}
 
 void Slider::mousePressEvent(QMouseEvent* event) {
     pressed_ = event->button() == Qt::LeftButton;
@@ -71,9 +104,31 @@ void Waveform::clearPicture() {
     update();
 }
 
-void Waveform::paintEvent(QPaintEvent*) {
-    if (points_.isEmpty())
+void Waveform::setStepMark(int step, bool sounding, bool progress) {
+    if (step == step_ && sounding == sounding_ && progress == progress_)
         return;
+    const bool beatsChange = (step == 0) != (step_ == 0) || progress != progress_;
+    const int oldStep = step_;
+    step_ = step;
+    sounding_ = sounding;
+    progress_ = progress;
+    if (beatsChange) {
+        update();
+        return;
+    }
+    // Only the old and the new step's spans differ (the progress shading grows by one span).
+    for (int s : {oldStep, step}) {
+        const pos::Span span = pos::stepSpan(s, width());
+        update(span.left - 1, 0, span.right - span.left + 2, height());
+    }
+}
+
+void Waveform::paintEvent(QPaintEvent*) {
+    if (points_.isEmpty()) {
+        if (step_ != 0)
+            paintStepMark();
+        return;
+    }
     // A long sample's trace has millions of points: draw them once into a picture and
     // repaint from it, so uncovering the window stays cheap.
     if (cache_.isNull() || cache_.size() != size() * devicePixelRatioF()) {
@@ -92,6 +147,31 @@ void Waveform::paintEvent(QPaintEvent*) {
         }
     }
     QPainter(this).drawPixmap(0, 0, cache_);
+    if (step_ != 0)
+        paintStepMark();
+}
+
+void Waveform::paintStepMark() {
+    QPainter painter(this);
+    const int w = width(), h = height();
+    const pos::Span span = pos::stepSpan(step_, w);
+    QColor light(color_);
+    if (progress_) {
+        // The take so far: every step up to the one heard.
+        light.setAlpha(60);
+        painter.fillRect(0, 0, span.right, h, light);
+    }
+    if (sounding_) {
+        light.setAlpha(150);
+        painter.fillRect(span.left, 0, span.right - span.left, h, light);
+    }
+    painter.setPen(QPen(color_, 0));
+    for (int beat = 0; beat < pos::kSteps / pos::kStepsPerBeat; ++beat) {
+        const int x = pos::stepSpan(beat * pos::kStepsPerBeat + 1, w).left;
+        painter.drawLine(x, 0, x, 2);
+        painter.drawLine(x, h - 3, x, h - 1);
+    }
+    painter.drawLine(span.left, 0, span.left, h - 1);
 }
 
 }  // namespace zb

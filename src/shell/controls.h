@@ -28,8 +28,13 @@ public:
     void setSelectedIndex(int index);
 };
 
+// The tick spacing to draw for a slider whose ticks are `interval` values apart over `range`
+// values on `lengthPx` pixels: the smallest 1, 2 or 5 times a power of ten multiple of
+// `interval` whose ticks lie at least `minGapPx` apart, so dense ticks never merge.
+int readableTickInterval(int interval, int range, int lengthPx, int minGapPx = 4);
+
 // Horizontal integer slider that also emits clicked() when the pointer is pressed and
-// released on it.
+// released on it. Its ticks are drawn at a readable spacing (tickInterval() is unchanged).
 class Slider : public QSlider {
     Q_OBJECT
 public:
@@ -41,6 +46,7 @@ signals:
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     bool pressed_ = false;
@@ -67,13 +73,26 @@ public:
     const QVector<QPointF>& trace() const { return points_; }
     bool hasPicture() const { return !points_.isEmpty(); }
 
+    // The loop's position drawn over the picture: the step 1-32 being heard (0: none),
+    // whether this voice sounds at it, and whether the steps up to it are shaded as the
+    // take's progress. Beat starts are marked while a step is shown. Repaints only the
+    // spans that change.
+    void setStepMark(int step, bool sounding, bool progress);
+    int stepMark() const { return step_; }
+    bool stepSounding() const { return sounding_; }
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void paintStepMark();
+
     QColor color_;
     QVector<QPointF> points_;
     QPixmap cache_;  // the drawn trace, redrawn when it or the size changes
+    int step_ = 0;
+    bool sounding_ = false;
+    bool progress_ = false;
 };
 
 }  // namespace zb

@@ -7,13 +7,17 @@
 #include <QIcon>
 #include <QPalette>
 #include <QPixmap>
+#include <type_traits>
 #include <vector>
 
 #include "browser/launcher/browser_launcher.h"
+#include "shell/accessibility.h"
 #include "shell/control_states.h"
 #include "shell/look.h"
 #include "shell/randomizer.h"
 #include "shell/sequencer.h"
+#include "shell/step_marker.h"
+#include "shell/transport_keys.h"
 #include "shell/voices.h"
 
 namespace zb {
@@ -31,8 +35,13 @@ QString perVoice(const char* what, int i) {
 template <typename W>
 W* place(W* widget, const QString& name, const QString& accessible, QRect rect) {
     widget->setObjectName(name);
-    widget->setAccessibleName(accessible);
     widget->setGeometry(rect);
+    if constexpr (std::is_base_of_v<QLabel, W>) {
+        // A label is heard by its text, which changes; what it is for comes after it.
+        widget->setAccessibleDescription(accessible);
+    } else {
+        widget->setAccessibleName(accessible);
+    }
     return widget;
 }
 
@@ -82,6 +91,7 @@ Form1::Form1(const Services& services, QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint),
       services_(services) {
+    installAccessibleRoles();
     buildControls();
     // Each subsystem wires its own handlers to the controls built above; the export has no
     // widgets, so its buttons are wired here.
@@ -94,11 +104,15 @@ Form1::Form1(const Services& services, QWidget* parent)
             &Exporter::cmdStartRecord_Click);
     connect(cmdSave, &QPushButton::clicked, exporter_.get(), &Exporter::cmdSave_Click);
     browser_ = std::make_unique<BrowserLauncher>(Command3, services_.programDir);
+    marker_ = std::make_unique<StepMarker>(*this);
+    keys_ = std::make_unique<TransportKeys>(*this);
 }
 
 Form1::~Form1() {
     // The subsystems refer to the controls and the session: they go first. The session then
     // releases the buffers before the device that plays them.
+    keys_.reset();
+    marker_.reset();
     browser_.reset();
     exporter_.reset();
     randomizer_.reset();
@@ -115,7 +129,7 @@ void Form1::restoreIdleControls() {
 }
 
 void Form1::setExportCaption(const QString& text) {
-    cmdStartRecord->setText(text);
+    states::setCaption(cmdStartRecord, text);
 }
 
 void Form1::setSaveEnabled(bool enabled) {
@@ -125,6 +139,10 @@ void Form1::setSaveEnabled(bool enabled) {
 void Form1::stopPlayback() {
     if (timBpm->isActive())
         sequencer_->cmdStop_Click();
+}
+
+void Form1::stepPlayed(int16_t step, uint8_t voices, int64_t frame) {
+    marker_->stepPlayed(step, voices, frame, true);
 }
 
 void Form1::readVoiceSettings() {
@@ -178,7 +196,11 @@ void Form1::buildControls() {
         b->setPalette(buttonPalette(b->palette()));
         b->setAutoFillBackground(true);
         b->setEnabled(enabled);
-        b->setFocusPolicy(Qt::StrongFocus);
+        // Reached with Tab only: a press of the pointer leaves the keyboard focus where Space
+        // plays and stops.
+        b->setFocusPolicy(Qt::TabFocus);
+        b->setProperty(states::kButtonRole, accessible);
+        states::nameButton(b);
         b->setProperty("trailingBlanks", text.endsWith(QLatin1Char(' ')));
         return b;
     };
@@ -375,8 +397,10 @@ void Form1::buildControls() {
             Selector* selector = new Selector(frame);
             selector->addItems(s.items);
             selector->setSelectedIndex(-1);
-            place(selector, indexed(s.name, i), perVoice(s.accessible, i),
+            // Named as it is seen, by its field label and voice.
+            place(selector, indexed(s.name, i), (*rows[3 + k].label)[i]->accessibleDescription(),
                   look::twipsRect(1050, rows[3 + k].top, 1770, 315));
+            selector->setAccessibleDescription(perVoice(s.accessible, i));
             selector->setFont(boldFont);
             selector->setPalette(fieldPalette(selector->palette()));
             selector->setEnabled(false);

@@ -29,6 +29,8 @@ class Voices;
 class Sequencer;
 class Randomizer;
 class BrowserLauncher;
+class StepMarker;
+class TransportKeys;
 
 // Told once when the sound output fails while the program runs (the sound server went away).
 inline constexpr char kSoundLostText[] =
@@ -110,6 +112,11 @@ public:
     Randomizer& randomizer() { return *randomizer_; }
     Exporter& exporter() { return *exporter_; }
     BrowserLauncher& browser() { return *browser_; }
+    StepMarker& stepMarker() { return *marker_; }
+
+    // Space plays and stops from anywhere in the window (see TransportKeys): it presses the
+    // enabled one of stop and play, so it keeps their guards. Returns whether it did.
+    bool spacePressed();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -127,6 +134,7 @@ private:
     void readVoiceSettings() override;
     void unloadOtherWindows() override { UnloadOtherWindows(); }
     void releaseAllBuffers() override { ReleaseAllBuffers(); }
+    void stepPlayed(int16_t step, uint8_t voices, int64_t frame) override;
 
     Services services_;
     Session session_;
@@ -138,6 +146,8 @@ private:
     std::unique_ptr<Randomizer> randomizer_;
     std::unique_ptr<Exporter> exporter_;
     std::unique_ptr<BrowserLauncher> browser_;
+    std::unique_ptr<StepMarker> marker_;
+    std::unique_ptr<TransportKeys> keys_;
 };
 
 }  // namespace zb

@@ -4,6 +4,7 @@
 #include "core/step_rule.h"
 #include "shell/control_states.h"
 #include "shell/form1.h"
+#include "shell/step_marker.h"
 #include "shell/user_action.h"
 
 namespace zb {
@@ -38,7 +39,8 @@ void Sequencer::PlayStep() {
     Session& session = form_.session();
     StopAllBuffers();
     for (int16_t v = 0; v < Form1::kVoices; ++v) ReadVoiceSettings(v);
-    ApplyStepRule(session.currentStep);
+    const int16_t step = session.currentStep;
+    ApplyStepRule(step);
 
     if (session.currentStep == seq::kLastStep) {
         if (form_.ckLoop->isChecked())
@@ -52,6 +54,10 @@ void Sequencer::PlayStep() {
     // Everything this step stopped and started reaches the output together, on the step's
     // own output frame when the step clock knows it.
     form_.stepPlayer().commit(form_.timBpm->stepFrame());
+    // A run without loop stopped at once after step 32: nothing of it is heard.
+    if (form_.timBpm->isActive() && step >= seq::kFirstStep && step <= seq::kLastStep)
+        form_.stepMarker().stepPlayed(step, form_.stepPlayer().lastStarted(),
+                                      form_.timBpm->stepFrame(), false);
 }
 
 void Sequencer::StopAllBuffers() {
@@ -109,6 +115,9 @@ void Sequencer::cmdStop_Click() {
     states::showStopped(form_);
     session.currentStep = 1;
     StopAllBuffers();
+    // The sound is cut now; steps still waiting for their frame are never heard.
+    if (!session.exporting())
+        form_.stepMarker().clear();
 }
 
 void Sequencer::SldBPM_Change() {

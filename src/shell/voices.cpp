@@ -79,6 +79,7 @@ void Voices::cmdSound_Click(int i) {
     lastSampleDir = voices::DirectoryOfPath(path);
     lastFilterIndex = chosen.filterIndex;
     form_.waveform[i]->setToolTip(path);
+    form_.waveform[i]->setAccessibleDescription(path);
 
     // Phase 2: make the buffers and show the slot. A failure ends the load where it
     // happens; what was done before it stays.
@@ -163,6 +164,7 @@ void Voices::cmdKill_Click(int i) {
     form_.contFrame[i]->setVisible(false);
 
     form_.waveform[i]->setToolTip(QString());
+    form_.waveform[i]->setAccessibleDescription(QString());
     form_.waveform[i]->clearPicture();
 
     for (const auto* buffer : {&voice.mainBuffer, &voice.subBuffer, &voice.lowBuffer}) {

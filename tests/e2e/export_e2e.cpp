@@ -9,9 +9,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
+#include <functional>
 #include <iostream>
 
 #include "audio/audio_system.h"
@@ -64,7 +66,6 @@ TEST(ExportE2e, ExportRecordsTheLoopThroughTheSoundServerAndSavesIt) {
     auto form = std::make_unique<Form1>(services);
     ASSERT_TRUE(form->Form_Load());
     ASSERT_TRUE(form->session().soundDevice) << "no output device on the sound server";
-    form->show();
 
     // A click: a short full burst and then silence, shorter than one step.
     std::vector<float> click(2000, 0.0f);
@@ -81,10 +82,27 @@ TEST(ExportE2e, ExportRecordsTheLoopThroughTheSoundServerAndSavesIt) {
     form->cmbFreq[0]->setSelectedIndex(1);
     form->SldBPM->setValue(60);
     ASSERT_EQ(form->timRec->interval(), 125);
-    // A stop first, so that the take starts with step 1.
+    // What the X server shows stands still while idle and follows the steps while the loop
+    // plays; a stop, which the take needs first to start with step 1, takes the marker away.
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    QTest::qWait(200);
+    auto onScreen = [&] { return form->screen()->grabWindow(form->winId()).toImage(); };
+    auto strips = [&] { return onScreen().copy(form->Frame1->geometry()); };
+    auto waitFor = [](const std::function<bool()>& done) {
+        for (int k = 0; k < 1000 && !done(); ++k) QTest::qWait(10);
+        return done();
+    };
+    const QImage idle = onScreen();
+    EXPECT_EQ(onScreen(), idle);
+    const QImage idleStrips = strips();
     form->cmdPlay->click();
+    QImage first;
+    ASSERT_TRUE(waitFor([&] { return (first = strips()) != idleStrips; })) << "no marker";
+    EXPECT_TRUE(waitFor([&] { return strips() != first; })) << "the marker follows the steps";
     form->cmdStop->click();
     ASSERT_EQ(form->session().currentStep, 1);
+    EXPECT_TRUE(waitFor([&] { return onScreen() == idle; })) << "the marker goes with the sound";
 
     // A null sink that has just got its first client may hold its clock for a second or two
     // before it settles; wait for the output to flow before the export (bounded).

@@ -118,6 +118,29 @@ TEST_F(ControlsTest, SliderClick) {
     }
 }
 
+// The tempo slider's 234 ticks, one per value, would merge into a bar: they are drawn
+// apart, while the slider keeps its tick interval.
+TEST_F(ControlsTest, DenseTicksAreDrawnApart) {
+    EXPECT_EQ(readableTickInterval(1, 234, 110), 10);
+    EXPECT_EQ(readableTickInterval(20000, 99900, 50), 20000) << "sparse ticks stay as they are";
+    Slider slider;
+    slider.setRange(6, 240);
+    slider.setTickInterval(1);
+    slider.setTickPosition(QSlider::TicksBelow);
+    slider.resize(120, 28);
+    const QImage image = slider.grab().toImage();
+    int runs = 0;  // of tick pixels, along the row below the groove that has most
+    for (int y = image.height() / 2; y < image.height(); ++y) {
+        int row = 0;
+        for (int x = 1; x < image.width(); ++x)
+            row += image.pixel(x, y) != image.pixel(0, y) &&
+                   image.pixel(x - 1, y) == image.pixel(0, y);
+        runs = std::max(runs, row);
+    }
+    EXPECT_GE(runs, 8);
+    EXPECT_EQ(slider.tickInterval(), 1);
+}
+
 TEST_F(ControlsTest, WaveformDrawsItsTraceInTwips) {
     Waveform w;
     w.resize(489, 17);

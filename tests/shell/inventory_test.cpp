@@ -4,10 +4,12 @@
 
 #include <QAbstractButton>
 #include <QAbstractSlider>
+#include <QAccessible>
 #include <QFontDatabase>
 #include <QSet>
 #include <QTimer>
 
+#include "shell/control_states.h"
 #include "shell/look.h"
 #include "support/form_fixture.h"
 
@@ -105,25 +107,39 @@ TEST_F(InventoryTest, PushButtonsCheckBoxAndTextBoxes) {
 }
 
 TEST_F(InventoryTest, AccessibleNamesASpeakerWouldSay) {
+    auto spoken = [this](const QString& name, QAccessible::Text what = QAccessible::Name) {
+        QAccessibleInterface* ax = QAccessible::queryAccessibleInterface(fx.find<QWidget>(name));
+        return ax ? ax->text(what) : QStringLiteral("(none)");
+    };
     const std::pair<QString, QString> names[] = {
-        {"cmdSound_0", "Load voice 1"},
-        {"cmdKill_0", "Clear voice 1"},
-        {"cmdSound_3", "Load voice 4"},
+        {"cmdSound_0", "+01, Load voice 1"},
+        {"cmdKill_0", "( kill ), Clear voice 1"},
+        {"cmdSound_3", "+04, Load voice 4"},
         {"SldFrequency_0", "Tone of voice 1"},
         {"SldPan_2", "Pan of voice 3"},
         {"SldVolume_1", "Volume of voice 2"},
         {"SldBPM", "Tempo"},
         {"ckLoop", "Loop"},
-        {"cmdPlay", "Play"},
-        {"cmdStop", "Stop"},
+        {"cmdPlay", "-- play --, Play"},
+        {"cmdStop", "_stop., Stop"},
         {"contFrame_1", "Voice 2"},
-        {"cmbNote_3", "Note length of voice 4"},
+        {"cmbNote_3", "Note, voice 4"},
     };
-    for (const auto& [name, spoken] : names) {
-        QWidget* w = fx.find<QWidget>(name);
-        ASSERT_NE(w, nullptr) << name.toStdString();
-        EXPECT_EQ(w->accessibleName(), spoken) << name.toStdString();
-    }
+    for (const auto& [name, words] : names) EXPECT_EQ(spoken(name), words) << name.toStdString();
+    EXPECT_EQ(spoken("cmbNote_3", QAccessible::Description), "Note length of voice 4");
+    // A label is heard by its text, with what it is for as its description.
+    form().lblFile[1]->setText("kit-1-kick.wav");
+    EXPECT_EQ(spoken("lblFile_1"), "kit-1-kick.wav");
+    EXPECT_EQ(spoken("lblFile_1", QAccessible::Description), "Sample file of voice 2");
+
+    // The window is a frame, a waveform strip an image described by the sample's path.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&form())->role(), QAccessible::Window);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(form().waveform[2])->role(),
+              QAccessible::Graphic);
+    // The export's caption change takes the name with it.
+    states::lockForExport(form());
+    EXPECT_EQ(spoken("cmdStartRecord"), "recording..., Export");
+    states::restoreAfterExport(form());
     // Every input control can be told apart by ear.
     QSet<QString> seen;
     for (QWidget* w : form().findChildren<QWidget*>()) {
