@@ -185,7 +185,7 @@ int main(int argc, char** argv) {
     form.voicesCtl().cmdKill_Click(0);
     settle();
     if (driver)
-        driver->render(256);                 // the woken device lets go of the sample
+        driver->render(256);                           // the woken device lets go of the sample
     form.session().soundDevice->restWhenQuiet(false);  // the window's next poll
     // The decoded sample: stereo 32-bit floats.
     const double decodedMb = static_cast<double>(largeFrames) * 2 * 4 / 1e6;

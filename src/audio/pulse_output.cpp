@@ -65,8 +65,8 @@ public:
                 return false;
             pa_threaded_mainloop_wait(loop_);
         }
-        const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, kRate, 2};
-        stream_ = pa_stream_new(context_, "Zembrola", &spec, nullptr);
+        const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, kRate, 2};
+        stream_ = pa_stream_new(context_, "Zembrola", &format, nullptr);
         if (stream_ == nullptr)
             throw SoundError(kErrNoDriver, "the sound server refused the output stream");
         pa_stream_set_state_callback(stream_, &PulseDriver::streamChanged, this);

@@ -161,19 +161,19 @@ public:
     bool open(const std::string& source, int rate, int channels) {
         frameBytes_ = static_cast<size_t>(channels) * sizeof(int16_t);
         // The server converts whatever the source carries (mono, another rate) into this.
-        pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<uint32_t>(rate),
-                            static_cast<uint8_t>(channels)};
-        if (!pa_sample_spec_valid(&spec))
+        pa_sample_spec format{PA_SAMPLE_S16LE, static_cast<uint32_t>(rate),
+                              static_cast<uint8_t>(channels)};
+        if (!pa_sample_spec_valid(&format))
             return false;
         PulseConnection::Lock lock(pulse_->loop_);
-        stream_ = pa_stream_new(pulse_->context_, "Zembrola capture", &spec, nullptr);
+        stream_ = pa_stream_new(pulse_->context_, "Zembrola capture", &format, nullptr);
         if (stream_ == nullptr)
             return false;
         pa_stream_set_state_callback(stream_, &PulseInputStream::stateChanged, this);
         pa_stream_set_read_callback(stream_, &PulseInputStream::readable, this);
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<uint32_t>(-1);
-        attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentMs * 1000, &spec));
+        attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentMs * 1000, &format));
         const auto flags = static_cast<pa_stream_flags_t>(
             PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_INTERPOLATE_TIMING);
         if (pa_stream_connect_record(stream_, source.empty() ? nullptr : source.c_str(), &attr,

@@ -68,7 +68,8 @@ void Form1::InitSoundDevice() {
     if (session_.soundDevice->driver().realtime()) {
         FrameClock clock;
         clock.rate = session_.soundDevice->engine().outputRate();
-        clock.lookahead = StepLookaheadFrames(session_.soundDevice->driver().chunkFrames(), clock.rate);
+        clock.lookahead =
+            StepLookaheadFrames(session_.soundDevice->driver().chunkFrames(), clock.rate);
         // The frame count moves a chunk at a time; the time since the last chunk carries it
         // on between them, so that a step event due mid-chunk is not re-armed until the
         // next chunk arrives.
