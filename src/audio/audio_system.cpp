@@ -8,6 +8,7 @@
 #include "audio/engine.h"
 #include "audio/pulse_output.h"
 #include "audio/realtime_threads.h"
+#include "audio/rtaudio_errors.h"
 #include "audio/stream_health.h"
 
 namespace zb::audio {
@@ -76,19 +77,7 @@ std::vector<RtAudio::Api> candidateApis() {
     return order;
 }
 
-// RtAudio's error callback carries no user data, so the warnings and errors of output
-// streams are counted here and each driver's callback judges its stream from the counts
-// (StreamHealth). Once a stream has failed (the sound server went away), RtAudio's thread
-// would otherwise call the callback again and again without waiting for the device.
-std::atomic<uint64_t> outputWarnings{0};
-std::atomic<uint64_t> outputErrors{0};
-
-void countOutputError(RtAudioError::Type type, const std::string&) {
-    if (type == RtAudioError::WARNING || type == RtAudioError::DEBUG_WARNING)
-        outputWarnings.fetch_add(1, std::memory_order_relaxed);
-    else
-        outputErrors.fetch_add(1, std::memory_order_relaxed);
-}
+RtAudioErrorTally outputTally;
 
 class RtAudioDriver : public OutputDriver {
 public:
@@ -100,7 +89,7 @@ public:
     bool realtime() const override { return true; }
     bool failed() const override {
         return failed_.load(std::memory_order_relaxed) ||
-               outputErrors.load(std::memory_order_relaxed) != errorBase_;
+               outputTally.errors.load(std::memory_order_relaxed) != errorBase_;
     }
     WakeupWatch* wakeups() override { return &wakeups_; }
     int64_t latencyFrames() const override {
@@ -194,8 +183,8 @@ public:
         // A failed stream is aborted (2) so that its thread waits instead of spinning; the
         // UI thread sees failed() and closes it. A single bad period (an underrun) is only
         // a gap in the sound.
-        if (self->health_.note(outputWarnings.load(std::memory_order_relaxed),
-                               outputErrors.load(std::memory_order_relaxed)) ==
+        if (self->health_.note(outputTally.warnings.load(std::memory_order_relaxed),
+                               outputTally.errors.load(std::memory_order_relaxed)) ==
             PeriodHealth::Failed) {
             self->failed_.store(true, std::memory_order_relaxed);
             for (unsigned int i = 0; i < frames * 2; ++i) samples[i] = 0.0f;
@@ -215,8 +204,8 @@ public:
     unsigned int period_;
     std::atomic<Engine*> engine_{nullptr};
     std::atomic<bool> failed_{false};
-    uint64_t errorBase_ = outputErrors.load(std::memory_order_relaxed);
-    StreamHealth health_{outputWarnings.load(std::memory_order_relaxed),
+    uint64_t errorBase_ = outputTally.errors.load(std::memory_order_relaxed);
+    StreamHealth health_{outputTally.warnings.load(std::memory_order_relaxed),
                          errorBase_};  // audio thread
     WakeupWatch wakeups_;
     bool raised_ = false;   // audio thread only
@@ -240,7 +229,7 @@ std::unique_ptr<RtAudioDriver> openOn(RtAudio::Api api) {
         unsigned int period = kPeriodFrames;
         auto driver = std::make_unique<RtAudioDriver>(nullptr, kRate, period);
         rt->openStream(&params, nullptr, RTAUDIO_FLOAT32, kRate, &period, &RtAudioDriver::callback,
-                       driver.get(), &options, &countOutputError);
+                       driver.get(), &options, &countRtAudioError<outputTally>);
         driver->rt_ = std::move(rt);
         driver->period_ = period;
         driver->rate_ = driver->rt_->getStreamSampleRate();

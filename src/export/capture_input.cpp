@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "audio/realtime_threads.h"
+#include "audio/rtaudio_errors.h"
 #include "audio/stream_health.h"
 
 namespace zb::capture {
@@ -17,12 +18,7 @@ InputSystem::~InputSystem() = default;
 
 namespace {
 
-// RtAudio's error callback carries no user data: input stream warnings and errors are
-// counted here and each stream's callback judges its stream from the counts (StreamHealth).
-// A stream whose server went away would otherwise have its callback called in a tight loop
-// with stale frames.
-std::atomic<uint64_t> inputWarnings{0};
-std::atomic<uint64_t> inputErrors{0};
+audio::RtAudioErrorTally inputTally;
 
 constexpr unsigned int kInputPeriodFrames = 512;
 constexpr unsigned int kInputPeriods = 8;
@@ -70,12 +66,12 @@ public:
             // found by its sound.
             options.numberOfBuffers = kInputPeriods;
             unsigned int frames = kInputPeriodFrames;
-            errorBase_ = inputErrors.load(std::memory_order_relaxed);
-            health_ =
-                audio::StreamHealth(inputWarnings.load(std::memory_order_relaxed), errorBase_);
+            errorBase_ = inputTally.errors.load(std::memory_order_relaxed);
+            health_ = audio::StreamHealth(inputTally.warnings.load(std::memory_order_relaxed),
+                                          errorBase_);
             audio_->openStream(nullptr, &params, RTAUDIO_SINT16,
                                static_cast<unsigned int>(sampleRate), &frames, &callback, this,
-                               &options, &countErrors);
+                               &options, &audio::countRtAudioError<inputTally>);
             period_ = frames;
             converted_.assign(static_cast<size_t>(frames) * 2, 0);
             audio::RaiseSoundLibraryThreads();
@@ -89,7 +85,7 @@ public:
         try {
             audio_->startStream();
             return audio_->isStreamRunning() &&
-                   inputErrors.load(std::memory_order_relaxed) == errorBase_;
+                   inputTally.errors.load(std::memory_order_relaxed) == errorBase_;
         } catch (const std::exception&) {
             return false;
         }
@@ -117,8 +113,8 @@ private:
         }
         // A failed stream is aborted (2): what was recorded so far is kept, nothing is added.
         // After a failed read (an overrun) the frames handed over are stale: left out.
-        switch (self->health_.note(inputWarnings.load(std::memory_order_relaxed),
-                                   inputErrors.load(std::memory_order_relaxed))) {
+        switch (self->health_.note(inputTally.warnings.load(std::memory_order_relaxed),
+                                   inputTally.errors.load(std::memory_order_relaxed))) {
             case audio::PeriodHealth::Failed:
                 return 2;
             case audio::PeriodHealth::Bad:
@@ -144,12 +140,6 @@ private:
         }
         self->sink_.write(out, frames);
         return 0;
-    }
-    static void countErrors(RtAudioError::Type type, const std::string&) {
-        if (type == RtAudioError::WARNING || type == RtAudioError::DEBUG_WARNING)
-            inputWarnings.fetch_add(1, std::memory_order_relaxed);
-        else
-            inputErrors.fetch_add(1, std::memory_order_relaxed);
     }
 
     int64_t latencyFrames() const override {
