@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
 
 #include "audio/engine.h"
+#include "audio/pulse_connection.h"
 #include "audio/realtime_threads.h"
 
 namespace zb::audio {
@@ -15,14 +17,6 @@ namespace {
 
 constexpr int kRate = 44100;
 constexpr size_t kFrameBytes = 2 * sizeof(float);
-
-// Holds the main loop's lock for a scope (UI thread; never in a callback, which already
-// runs with it held).
-struct LoopLock {
-    explicit LoopLock(pa_threaded_mainloop* l) : loop(l) { pa_threaded_mainloop_lock(loop); }
-    ~LoopLock() { pa_threaded_mainloop_unlock(loop); }
-    pa_threaded_mainloop* loop;
-};
 
 class PulseDriver : public OutputDriver {
 public:
@@ -46,27 +40,13 @@ public:
 
     // UI thread. False when no server answers; throws when one answers but the stream fails.
     bool open() {
-        loop_ = pa_threaded_mainloop_new();
-        if (loop_ == nullptr)
+        pulse_ = std::make_unique<PulseConnection>();
+        if (!pulse_->connect("Zembrola", &failed_))
             return false;
-        context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Zembrola");
-        if (context_ == nullptr)
-            return false;
-        pa_context_set_state_callback(context_, &PulseDriver::contextChanged, this);
-        if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
-            pa_threaded_mainloop_start(loop_) < 0)
-            return false;
-        LoopLock lock(loop_);
-        for (;;) {
-            const pa_context_state_t state = pa_context_get_state(context_);
-            if (state == PA_CONTEXT_READY)
-                break;
-            if (!PA_CONTEXT_IS_GOOD(state))
-                return false;
-            pa_threaded_mainloop_wait(loop_);
-        }
+        loop_ = pulse_->loop();
+        PulseLock lock(loop_);
         const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, kRate, 2};
-        stream_ = pa_stream_new(context_, "Zembrola", &format, nullptr);
+        stream_ = pa_stream_new(pulse_->context(), "Zembrola", &format, nullptr);
         if (stream_ == nullptr)
             throw SoundError(kErrNoDriver, "the sound server refused the output stream");
         pa_stream_set_state_callback(stream_, &PulseDriver::streamChanged, this);
@@ -127,7 +107,7 @@ public:
             return;
         {
             // Callbacks run under this lock: once it is released the engine is not called.
-            LoopLock lock(loop_);
+            PulseLock lock(loop_);
             pa_stream_set_write_callback(stream_, nullptr, nullptr);
             if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)))
                 pa_stream_disconnect(stream_);
@@ -139,7 +119,7 @@ public:
         if (resting_ || failed())
             return;
         // Only silence is queued after a quiet spell: dropping it loses nothing.
-        LoopLock lock(loop_);
+        PulseLock lock(loop_);
         if (pa_operation* op = pa_stream_flush(stream_, nullptr, nullptr))
             pa_operation_unref(op);
         if (pa_operation* op = pa_stream_cork(stream_, 1, nullptr, nullptr))
@@ -160,23 +140,18 @@ private:
     // UI thread: the main loop's thread is joined before anything it uses goes.
     void release() {
         stop();
-        if (loop_ != nullptr)
-            pa_threaded_mainloop_stop(loop_);
-        if (stream_ != nullptr)
+        if (stream_ != nullptr) {
+            PulseLock lock(loop_);
+            pa_stream_set_state_callback(stream_, nullptr, nullptr);
             pa_stream_unref(stream_);
-        if (context_ != nullptr) {
-            pa_context_disconnect(context_);
-            pa_context_unref(context_);
         }
-        if (loop_ != nullptr)
-            pa_threaded_mainloop_free(loop_);
         stream_ = nullptr;
-        context_ = nullptr;
+        pulse_.reset();
         loop_ = nullptr;
     }
 
     bool cork(bool on) {
-        LoopLock lock(loop_);
+        PulseLock lock(loop_);
         if (failed())
             return false;
         pa_operation* op = pa_stream_cork(stream_, on ? 1 : 0, nullptr, nullptr);
@@ -187,12 +162,6 @@ private:
     }
 
     // Main-loop thread.
-    static void contextChanged(pa_context* c, void* user) {
-        auto* self = static_cast<PulseDriver*>(user);
-        if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(c)))
-            self->failed_.store(true, std::memory_order_relaxed);
-        pa_threaded_mainloop_signal(self->loop_, 0);
-    }
     static void streamChanged(pa_stream* s, void* user) {
         auto* self = static_cast<PulseDriver*>(user);
         if (!PA_STREAM_IS_GOOD(pa_stream_get_state(s)))
@@ -233,8 +202,8 @@ private:
         }
     }
 
-    pa_threaded_mainloop* loop_ = nullptr;
-    pa_context* context_ = nullptr;
+    std::unique_ptr<PulseConnection> pulse_;
+    pa_threaded_mainloop* loop_ = nullptr;  // pulse_'s, kept for the callbacks
     pa_stream* stream_ = nullptr;
     std::atomic<Engine*> engine_{nullptr};
     std::atomic<bool> failed_{false};

@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+#include "audio/pulse_connection.h"
 #include "audio/realtime_threads.h"
 
 namespace zb::capture {
@@ -32,71 +33,12 @@ std::string chooseCaptureSource(const std::vector<PlaybackSeen>& playback,
 
 namespace {
 
+using audio::PulseConnection;
+using audio::PulseLock;
+
 // The server hands the frames over about every 20 ms; the drain thread empties the ring
 // far more often, and the take is found by its sound, so the latency costs nothing.
 constexpr uint32_t kFragmentMs = 20;
-
-// One connection to the server with its own main-loop thread. Every call below that
-// touches libpulse holds the main loop's lock; the callbacks run on its thread with the
-// lock held.
-class PulseConnection {
-public:
-    ~PulseConnection() {
-        if (loop_ != nullptr)
-            pa_threaded_mainloop_stop(loop_);
-        if (context_ != nullptr) {
-            pa_context_disconnect(context_);
-            pa_context_unref(context_);
-        }
-        if (loop_ != nullptr)
-            pa_threaded_mainloop_free(loop_);
-    }
-
-    // False when no server answers.
-    bool connect(const char* clientName) {
-        loop_ = pa_threaded_mainloop_new();
-        if (loop_ == nullptr)
-            return false;
-        context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), clientName);
-        if (context_ == nullptr)
-            return false;
-        pa_context_set_state_callback(context_, &PulseConnection::signal, loop_);
-        if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-            return false;
-        if (pa_threaded_mainloop_start(loop_) < 0)
-            return false;
-        Lock lock(loop_);
-        for (;;) {
-            const pa_context_state_t state = pa_context_get_state(context_);
-            if (state == PA_CONTEXT_READY)
-                return true;
-            if (!PA_CONTEXT_IS_GOOD(state))
-                return false;
-            pa_threaded_mainloop_wait(loop_);
-        }
-    }
-
-    // Waits for an operation started under the lock (held by the caller).
-    void await(pa_operation* op) {
-        if (op == nullptr)
-            return;
-        while (pa_operation_get_state(op) == PA_OPERATION_RUNNING) pa_threaded_mainloop_wait(loop_);
-        pa_operation_unref(op);
-    }
-
-    struct Lock {
-        explicit Lock(pa_threaded_mainloop* l) : loop(l) { pa_threaded_mainloop_lock(loop); }
-        ~Lock() { pa_threaded_mainloop_unlock(loop); }
-        pa_threaded_mainloop* loop;
-    };
-
-    static void signal(pa_context*, void* loop) {
-        pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0);
-    }
-
-    pa_threaded_mainloop* loop_ = nullptr;
-    pa_context* context_ = nullptr;
-};
 
 // Reads the server's playback streams, sinks and default sink and picks the source.
 std::string findSource(PulseConnection& pulse) {
@@ -106,20 +48,20 @@ std::string findSource(PulseConnection& pulse) {
         std::vector<SinkSeen> sinks;
         std::string defaultSink;
     } seen{&pulse, {}, {}, {}};
-    PulseConnection::Lock lock(pulse.loop_);
+    PulseLock lock(pulse.loop());
     pulse.await(pa_context_get_sink_input_info_list(
-        pulse.context_,
+        pulse.context(),
         [](pa_context*, const pa_sink_input_info* info, int eol, void* user) {
             auto* s = static_cast<Seen*>(user);
             if (eol == 0 && info != nullptr) {
                 const char* pid = pa_proplist_gets(info->proplist, PA_PROP_APPLICATION_PROCESS_ID);
                 s->playback.push_back({info->sink, pid != nullptr ? pid : ""});
             }
-            pa_threaded_mainloop_signal(s->pulse->loop_, 0);
+            pa_threaded_mainloop_signal(s->pulse->loop(), 0);
         },
         &seen));
     pulse.await(pa_context_get_sink_info_list(
-        pulse.context_,
+        pulse.context(),
         [](pa_context*, const pa_sink_info* info, int eol, void* user) {
             auto* s = static_cast<Seen*>(user);
             if (eol == 0 && info != nullptr)
@@ -128,16 +70,16 @@ std::string findSource(PulseConnection& pulse) {
                                             info->monitor_source != PA_INVALID_INDEX
                                         ? info->monitor_source_name
                                         : ""});
-            pa_threaded_mainloop_signal(s->pulse->loop_, 0);
+            pa_threaded_mainloop_signal(s->pulse->loop(), 0);
         },
         &seen));
     pulse.await(pa_context_get_server_info(
-        pulse.context_,
+        pulse.context(),
         [](pa_context*, const pa_server_info* info, void* user) {
             auto* s = static_cast<Seen*>(user);
             if (info != nullptr && info->default_sink_name != nullptr)
                 s->defaultSink = info->default_sink_name;
-            pa_threaded_mainloop_signal(s->pulse->loop_, 0);
+            pa_threaded_mainloop_signal(s->pulse->loop(), 0);
         },
         &seen));
     return chooseCaptureSource(seen.playback, seen.sinks, seen.defaultSink,
@@ -151,7 +93,7 @@ public:
 
     ~PulseInputStream() override {
         stop();
-        PulseConnection::Lock lock(pulse_->loop_);
+        PulseLock lock(pulse_->loop());
         if (stream_ != nullptr)
             pa_stream_unref(stream_);
         stream_ = nullptr;
@@ -165,8 +107,8 @@ public:
                               static_cast<uint8_t>(channels)};
         if (!pa_sample_spec_valid(&format))
             return false;
-        PulseConnection::Lock lock(pulse_->loop_);
-        stream_ = pa_stream_new(pulse_->context_, "Zembrola capture", &format, nullptr);
+        PulseLock lock(pulse_->loop());
+        stream_ = pa_stream_new(pulse_->context(), "Zembrola capture", &format, nullptr);
         if (stream_ == nullptr)
             return false;
         pa_stream_set_state_callback(stream_, &PulseInputStream::stateChanged, this);
@@ -185,14 +127,14 @@ public:
                 return true;
             if (!PA_STREAM_IS_GOOD(state))
                 return false;
-            pa_threaded_mainloop_wait(pulse_->loop_);
+            pa_threaded_mainloop_wait(pulse_->loop());
         }
     }
 
     bool start() override { return !lost_.load(std::memory_order_relaxed); }
 
     void stop() override {
-        PulseConnection::Lock lock(pulse_->loop_);
+        PulseLock lock(pulse_->loop());
         if (stream_ == nullptr || stopped_)
             return;
         // Callbacks run under this lock: once it is released, none reaches the sink again.
@@ -217,7 +159,7 @@ private:
         auto* self = static_cast<PulseInputStream*>(user);
         if (!PA_STREAM_IS_GOOD(pa_stream_get_state(s)))
             self->lost_.store(true, std::memory_order_relaxed);
-        pa_threaded_mainloop_signal(self->pulse_->loop_, 0);
+        pa_threaded_mainloop_signal(self->pulse_->loop(), 0);
     }
 
     // Main-loop thread, real-time: peek hands out the server's own memory, no allocation.
