@@ -13,6 +13,7 @@
 #include "export/capture_device.h"
 #include "export/take_files.h"
 #include "export/take_name.h"
+#include "names/file_names.h"
 
 namespace zb {
 
@@ -227,7 +228,7 @@ void Exporter::FinishCapture() {
     sendCapture("stop capture");
     takeCutShort_ = capture_->inputWasLost();
     aligner_.align(session_.soundDevice.get());
-    sendCapture("save capture " + QFile::encodeName(takePath).toStdString());
+    sendCapture("save capture " + names::toBytes(takePath).toStdString());
     noTake_ = captureResult_ == capture::kErrNothingRecorded;
     if (captureResult_ == capture::kErrWriteFailed) {
         // The take folder cannot hold the take (not writable, the disk or a quota full): a
@@ -246,7 +247,7 @@ void Exporter::FinishCapture() {
         const QString fallback =
             fallbackFolder_.isEmpty() ? QString() : freeTakePathIn(fallbackFolder_);
         if (!fallback.isEmpty())
-            sendCapture("save capture " + QFile::encodeName(fallback).toStdString());
+            sendCapture("save capture " + names::toBytes(fallback).toStdString());
         if (!fallback.isEmpty() && captureResult_ == capture::kOk) {
             takePath = fallback;
             services_.dialogs->message(window_.dialogParent(),
@@ -271,7 +272,7 @@ void Exporter::cmdSave_Click() {
         return;
     const QString target = savedCopyName(chosen);
     if (takeInMemory_) {
-        sendCapture("save capture " + QFile::encodeName(target).toStdString());
+        sendCapture("save capture " + names::toBytes(target).toStdString());
         if (captureResult_ != capture::kOk) {
             dialogs.message(window_.dialogParent(),
                             QString::fromLatin1(kMemorySaveFailedText).arg(target),

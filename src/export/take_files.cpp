@@ -9,6 +9,8 @@
 #include <cstring>
 #include <vector>
 
+#include "names/file_names.h"
+
 namespace zb {
 
 namespace {
@@ -57,7 +59,7 @@ bool isPrivateFolder(const QByteArray& path) {
 }
 
 QByteArray withoutTrailingSlash(const QString& folder) {
-    QByteArray path = QFile::encodeName(folder);
+    QByteArray path = names::toBytes(folder);
     while (path.size() > 1 && path.endsWith('/')) path.chop(1);
     return path;
 }
@@ -72,7 +74,7 @@ QString privateTakeFolder(const QString& runtimeDir, const QString& tempDir,
         // An existing entry is checked like a new one: no one else can have put it there,
         // but it may be a link or a folder the user opened up.
         if ((::mkdir(folder.constData(), 0700) == 0 || errno == EEXIST) && isPrivateFolder(folder))
-            return QFile::decodeName(folder) + QLatin1Char('/');
+            return names::fromBytes(folder) + QLatin1Char('/');
     }
     if (isPrivateFolder(withoutTrailingSlash(earlier)))
         return earlier;
@@ -84,12 +86,12 @@ QString privateTakeFolder(const QString& runtimeDir, const QString& tempDir,
     QByteArray pattern = temp + "/zembrola-takes-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr)
         return {};
-    return QFile::decodeName(pattern) + QLatin1Char('/');
+    return names::fromBytes(pattern) + QLatin1Char('/');
 }
 
 CopyResult copyWithoutOverwrite(const QString& source, const QString& target) {
-    const QByteArray src = QFile::encodeName(source);
-    const QByteArray dst = QFile::encodeName(target);
+    const QByteArray src = names::toBytes(source);
+    const QByteArray dst = names::toBytes(target);
     if (src.isEmpty())
         return {false, ENOENT};
     if (dst.isEmpty())
@@ -138,7 +140,7 @@ CopyResult copyWithoutOverwrite(const QString& source, const QString& target) {
 }
 
 bool removeTakeFile(const QString& path) {
-    const QByteArray p = QFile::encodeName(path);
+    const QByteArray p = names::toBytes(path);
     if (p.isEmpty())
         return true;
     if (::unlink(p.constData()) == 0)
@@ -148,7 +150,7 @@ bool removeTakeFile(const QString& path) {
 
 bool pathTaken(const QString& path) {
     struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
+    return ::lstat(names::toBytes(path).constData(), &st) == 0;
 }
 
 QString copyFailureText(const QString& target, const QString& takePath, int error,

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QStandardPaths>
 
+#include "names/file_names.h"
 #include "registry/desktop_integration.h"
 
 namespace zb::fileass {
@@ -14,7 +15,7 @@ constexpr uint32_t kAccessMask = 0x3F;
 }  // namespace
 
 std::string ToRegistryBytes(const QString& text) {
-    return QFile::encodeName(text).toStdString();
+    return names::toBytes(text).toStdString();
 }
 
 std::string EncodeRegSz(const QString& text) {

@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <vector>
 
+#include "names/file_names.h"
+
 namespace zb::location {
 
 QString LinkTarget(const QByteArray& linkPath) {
@@ -17,7 +19,7 @@ QString LinkTarget(const QByteArray& linkPath) {
         if (n < 0)
             return QString();
         if (static_cast<size_t>(n) < buffer.size())
-            return QFile::decodeName(QByteArray(buffer.data(), n));
+            return names::fromBytes(QByteArray(buffer.data(), n));
         buffer.resize(buffer.size() * 2);
     }
 }

@@ -1,11 +1,20 @@
 #include "shell/dialogs.h"
 
+#include <QAbstractItemView>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMouseEvent>
+#include <QPushButton>
 #include <QStandardPaths>
+#include <QTimer>
+
+#include "shell/raw_name_rows.h"
 
 namespace zb {
 
@@ -50,10 +59,45 @@ public:
         return files.isEmpty() ? QString() : files.front();
     }
 
+    // An open dialog also lists the files whose names are not UTF-8 (Qt leaves them out),
+    // and opens them by their bytes.
+    void listRawNames() {
+        auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        auto* list = findChild<QAbstractItemView*>(QStringLiteral("listView"));
+        auto* tree = findChild<QAbstractItemView*>(QStringLiteral("treeView"));
+        if (!edit || !list || !tree)
+            return;  // a desktop's own dialog
+        rows_ = new RawNameRows(this);
+        setProxyModel(rows_);
+        for (QAbstractItemView* view : {list, tree}) {
+            view->installEventFilter(this);
+            view->viewport()->installEventFilter(this);
+        }
+        // Qt's handlers run first (they were connected first): the dialog takes no name for
+        // such a row and disables Open for a name it cannot find; these put both right.
+        connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this, [=, this] {
+            const QModelIndexList rows = list->selectionModel()->selectedRows();
+            if (rows.size() == 1 && rows_->isRawRow(rows.front()) && !edit->hasFocus())
+                edit->setText(rows.front().data().toString());
+            enableOpenForRawName();
+        });
+        connect(list->selectionModel(), &QItemSelectionModel::currentChanged, this,
+                &FileDialog::enableOpenForRawName);
+        connect(edit, &QLineEdit::textChanged, this, &FileDialog::enableOpenForRawName);
+        connect(this, &QFileDialog::filterSelected, rows_,
+                [this] { QTimer::singleShot(0, rows_, &RawNameRows::refresh); });
+        rows_->refresh();
+    }
+
     void accept() override {
         typed_.clear();
         // Only Qt's own dialog has the field; a desktop's dialog returns whole paths.
         auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        if (const QString raw = rawPathTyped(); !raw.isEmpty()) {
+            typed_ = raw;
+            QDialog::accept();
+            return;
+        }
         if (!edit || !edit->text().contains(QLatin1Char('"'))) {
             QFileDialog::accept();
             return;
@@ -73,8 +117,60 @@ public:
         QDialog::accept();
     }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        // Qt takes a double click or Return on a row its model does not know for a way to
+        // the top of the file system; on such a row they open the file.
+        auto* view = qobject_cast<QAbstractItemView*>(watched);
+        if (!view && watched->parent())
+            view = qobject_cast<QAbstractItemView*>(watched->parent());
+        QModelIndex row;
+        if (view && event->type() == QEvent::MouseButtonDblClick && watched == view->viewport())
+            row = view->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+        else if (view && event->type() == QEvent::KeyPress && watched == view) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter)
+                row = view->currentIndex();
+        }
+        if (rows_ && rows_->isRawRow(row)) {
+            const QModelIndex first = row.siblingAtColumn(0);
+            view->selectionModel()->select(
+                first, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            if (auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                edit->setText(first.data().toString());
+            accept();
+            return true;
+        }
+        return QFileDialog::eventFilter(watched, event);
+    }
+
 private:
+    // The path of the not-UTF-8 file named in the name field, when no file Qt can see has
+    // that name: the selected row first, as two such names may show alike.
+    QString rawPathTyped() const {
+        auto* edit = findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        auto* list = findChild<QAbstractItemView*>(QStringLiteral("listView"));
+        if (!rows_ || !edit || !list || acceptMode() != AcceptOpen)
+            return {};
+        const QString text = edit->text();
+        if (text.isEmpty() || QFileInfo::exists(typedPath(directory().absolutePath(), text)))
+            return {};
+        const QModelIndexList selected = list->selectionModel()->selectedRows();
+        if (selected.size() == 1 && rows_->isRawRow(selected.front()) &&
+            selected.front().data().toString() == text)
+            return rows_->pathOf(selected.front());
+        return rows_->pathOf(rows_->rowNamed(text));
+    }
+
+    void enableOpenForRawName() {
+        auto* box = findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+        QPushButton* open = box ? box->button(QDialogButtonBox::Open) : nullptr;
+        if (open && !rawPathTyped().isEmpty())
+            open->setEnabled(true);
+    }
+
     QString typed_;
+    RawNameRows* rows_ = nullptr;
 };
 
 }  // namespace
@@ -174,6 +270,7 @@ OpenFileResult QtDialogs::openFile(QWidget* parent, const OpenFileRequest& reque
         dialog.setDirectory(request.initialDir);
     if (!request.fileName.isEmpty())
         dialog.selectFile(request.fileName);
+    dialog.listRawNames();
 
     OpenFileResult result;
     result.filterIndex = request.filterIndex;

@@ -7,6 +7,7 @@
 #include "audio/sound.h"
 #include "core/dialogs.h"
 #include "core/typed_number.h"
+#include "names/file_names.h"
 #include "shell/control_states.h"
 #include "shell/form1.h"
 #include "shell/user_action.h"
@@ -75,11 +76,12 @@ void Voices::cmdSound_Click(int i) {
         return;
 
     const QString path = chosen.fileName;
-    const QString name = voices::SampleName(path);
+    // Bytes of the name that are not UTF-8 show as replacement characters.
+    const QString name = names::shown(voices::SampleName(path));
     lastSampleDir = voices::DirectoryOfPath(path);
     lastFilterIndex = chosen.filterIndex;
-    form_.waveform[i]->setToolTip(path);
-    form_.waveform[i]->setAccessibleDescription(path);
+    form_.waveform[i]->setToolTip(names::shown(path));
+    form_.waveform[i]->setAccessibleDescription(names::shown(path));
 
     // Phase 2: make the buffers and show the slot. A failure ends the load where it
     // happens; what was done before it stays.
@@ -97,7 +99,7 @@ void Voices::cmdSound_Click(int i) {
         if (!form_.session().soundDevice)
             throw audio::SoundError(audio::kErrNoDriver, "no sound device");
         audio::SoundDevice& device = *form_.session().soundDevice;
-        const std::string file = QFile::encodeName(path).toStdString();
+        const std::string file = names::toBytes(path).toStdString();
 
         auto mainBuffer = device.CreateBufferFromFile(file, desc);
         // A rate the tone slider cannot show would leave a slot that is neither loaded nor

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "names/file_names.h"
+
 namespace zb::voices {
 
 namespace {
@@ -64,7 +66,7 @@ std::vector<int16_t> ReadTraceValues(const QString& path) {
     std::vector<int16_t> values;
     // Non-blocking open so a pipe named like a sample cannot stall the window; only
     // regular files are read.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(names::toBytes(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
         ::lseek(fd, kTraceFirstOffset, SEEK_SET) != kTraceFirstOffset) {

@@ -2,7 +2,9 @@
 // behind them (filter translation, filter index, line breaks, fonts, icon).
 #include "shell/dialogs.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -12,7 +14,10 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTimer>
+#include <QTreeView>
+#include <QtTest/QTest>
 
+#include "names/file_names.h"
 #include "shell/look.h"
 #include "support/form_fixture.h"
 
@@ -220,6 +225,52 @@ TEST(QtDialogsTest, NamesWithQuotesAreTakenAsTyped) {
     EXPECT_EQ(dialogs.openFile(nullptr, request).fileName.toStdString(), sample.toStdString());
     qputenv("HOME", oldHome);
     qputenv("XDG_CONFIG_HOME", oldConfig);
+}
+
+// Files whose names are not UTF-8 (Qt's listing leaves them out) are listed under names
+// with replacement characters and open by their bytes, by a double click or by the name.
+TEST(QtDialogsTest, NamesThatAreNotUtf8AreListedAndOpenByTheirBytes) {
+    test::ensureApp();
+    QTemporaryDir dir;
+    const QByteArray folder = names::toBytes(dir.path());
+    for (const char* name : {"/good.wav", "/bad\xff.wav", "/bad\xff.txt", "/.hidden\xff.wav"})
+        ::close(::open((folder + name).constData(), O_CREAT | O_WRONLY, 0644));
+    QtDialogs dialogs;
+    OpenFileRequest request;
+    request.filter = "Wave Files (*.wav)|*.wav";
+    request.filterIndex = 1;
+    request.initialDir = dir.path();
+    const QString shown = QStringLiteral(u"bad\uFFFD.wav");
+
+    auto openWith = [&](std::function<void(QFileDialog*, QAbstractItemView*, QModelIndex)> act) {
+        whenModal([&](QWidget* w) {
+            auto* d = qobject_cast<QFileDialog*>(w);
+            auto* list = d->findChild<QAbstractItemView*>("listView");
+            QStringList raw;
+            QModelIndex bad;
+            const QModelIndex root = list->rootIndex();
+            for (int r = 0; r < list->model()->rowCount(root); ++r) {
+                const QModelIndex row = list->model()->index(r, 0, root);
+                if (row.data().toString().contains(QChar::ReplacementCharacter))
+                    raw.append(row.data().toString()), bad = row;
+            }
+            EXPECT_EQ(raw, QStringList{shown});
+            if (bad.isValid())
+                act(d, list, bad);
+        });
+        return names::toBytes(dialogs.openFile(nullptr, request).fileName);
+    };
+    EXPECT_EQ(openWith([](QFileDialog*, QAbstractItemView* list, QModelIndex bad) {
+                  QTest::mouseDClick(list->viewport(), Qt::LeftButton, {},
+                                     list->visualRect(bad).center());
+              }),
+              folder + "/bad\xff.wav");
+    EXPECT_EQ(openWith([&](QFileDialog* d, QAbstractItemView*, QModelIndex) {
+                  auto* edit = d->findChild<QLineEdit*>("fileNameEdit");
+                  edit->setText(shown);
+                  QTest::keyClick(edit, Qt::Key_Return);
+              }),
+              folder + "/bad\xff.wav");
 }
 
 }  // namespace
