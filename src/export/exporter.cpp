@@ -206,12 +206,10 @@ void Exporter::endOfTake() {
     // A missing or cut-short take is said before the Save dialog; with no take at all
     // there is nothing the dialog could save.
     if (noTake_) {
-        services_.dialogs->message(window_.dialogParent(), QString::fromLatin1(kNoTakeText),
-                                   kRecorderCaption, MsgIcon::Error, MsgButtons::Ok);
+        report(QString::fromLatin1(kNoTakeText), MsgIcon::Error);
     } else {
         if (takeCutShort_)
-            services_.dialogs->message(window_.dialogParent(), QString::fromLatin1(kShortTakeText),
-                                       kRecorderCaption, MsgIcon::Information, MsgButtons::Ok);
+            report(QString::fromLatin1(kShortTakeText), MsgIcon::Information);
         // A save dialog over the quit question would take the keys meant for the question:
         // the question's answer offers the save instead.
         if (quitQuestionUp_)
@@ -250,18 +248,23 @@ void Exporter::FinishCapture() {
             sendCapture("save capture " + names::toBytes(fallback).toStdString());
         if (!fallback.isEmpty() && captureResult_ == capture::kOk) {
             takePath = fallback;
-            services_.dialogs->message(window_.dialogParent(),
-                                       QString::fromLatin1(kTakeMovedText).arg(intended, fallback),
-                                       kRecorderCaption, MsgIcon::Error, MsgButtons::Ok);
+            report(QString::fromLatin1(kTakeMovedText).arg(intended, fallback), MsgIcon::Error);
         } else {
             takeInMemory_ = true;
-            services_.dialogs->message(window_.dialogParent(),
-                                       QString::fromLatin1(kTakeInMemoryText).arg(intended),
-                                       kRecorderCaption, MsgIcon::Error, MsgButtons::Ok);
+            report(QString::fromLatin1(kTakeInMemoryText).arg(intended), MsgIcon::Error);
             return;  // the device stays open with the recording
         }
     }
     sendCapture("close capture");
+}
+
+void Exporter::report(const QString& text, MsgIcon icon) {
+    if (quitQuestionUp_) {
+        reportsAfterQuestion_.emplace_back(text, icon);
+        return;
+    }
+    services_.dialogs->message(window_.dialogParent(), text, kRecorderCaption, icon,
+                               MsgButtons::Ok);
 }
 
 void Exporter::cmdSave_Click() {
@@ -319,6 +322,12 @@ void Exporter::TakeGuard(int16_t& cancel) {
                                    kRecorderCaption, MsgIcon::None, MsgButtons::YesNoCancel);
     quitQuestionUp_ = false;
     const bool endedMeanwhile = std::exchange(saveAfterQuestion_, false);
+    // What a take that ended meanwhile had to say comes now, before its save; Yes gives
+    // the take up, and with it where it was kept.
+    for (const auto& [text, icon] : std::exchange(reportsAfterQuestion_, {})) {
+        if (answer != MsgResult::Yes)
+            report(text, icon);
+    }
     if (answer == MsgResult::No) {
         // An export cut short by the closing leaves what it recorded as the take to save.
         if (session_.exporting())

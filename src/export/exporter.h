@@ -10,7 +10,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "core/dialogs.h"
 #include "core/services.h"
 #include "export/take_aligner.h"
 
@@ -109,9 +112,14 @@ private:
     bool takeInMemory_ = false;
     bool noTake_ = false;        // the last FinishCapture found nothing recorded
     bool takeCutShort_ = false;  // its input went away before the take's end
-    // While "Quit Without Saving ?" is up, the end of a take leaves its save to the answer.
+    // Shows what the end of a take has to say, or keeps it for after the quit question.
+    void report(const QString& text, MsgIcon icon);
+
+    // While "Quit Without Saving ?" is up, the end of a take leaves its save and its
+    // messages to the answer: nothing opens over the question.
     bool quitQuestionUp_ = false;
     bool saveAfterQuestion_ = false;
+    std::vector<std::pair<QString, MsgIcon>> reportsAfterQuestion_;
     // The private folder that takes went to when the take folder could not hold them.
     QString fallbackFolder_;
 };

@@ -526,6 +526,36 @@ TEST_F(ExportTest, ATakeThatEndsWhileTheQuitQuestionIsUpWaitsForTheAnswer) {
     }
 }
 
+// Where the take went when its folder could not hold it is said after the question too.
+TEST_F(ExportTest, NoMessageOfTheTakesEndOpensOverTheQuitQuestion) {
+    build(&input);
+    QFile blocker(QDir(fx->dataDir).filePath("takes"));  // a file where the take folder goes
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    const QByteArray oldTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", QFile::encodeName(fx->tempDir));
+    loadClick(0);
+    form().cmdStartRecord->click();
+    step(10);
+    dialogs().clear();
+    dialogs().messageAnswers.push_back(MsgResult::Cancel);
+    dialogs().saveAnswers.push_back(target("kept"));
+    size_t shownWhileAsked = 99;
+    dialogs().onMessage = [&](const test::MessageRecord& m) {
+        if (m.text != "Quit Without Saving ?")
+            return;
+        runExport();
+        shownWhileAsked = dialogs().messages.size() + dialogs().saves.size();
+    };
+    form().close();
+    dialogs().onMessage = nullptr;
+    qputenv("TMPDIR", oldTmp);
+    EXPECT_EQ(shownWhileAsked, 0u);
+    ASSERT_EQ(dialogs().messages.size(), 2u);
+    EXPECT_TRUE(dialogs().messages[1].text.contains(exporter().takePath));
+    EXPECT_EQ(dialogs().saves.size(), 1u);
+    EXPECT_TRUE(test::readWav(target("kept.Wav")).ok);
+}
+
 TEST_F(ExportTest, ACaptureDeviceWithoutInputStillEndsTheExport) {
     build(nullptr);
     loadClick(0);
