@@ -319,6 +319,7 @@ int main(int argc, char** argv) {
     BusyCores load(busy ? 2 : 0);
 
     for (const int tempo : kTempos) {
+        std::printf("onsets: %d bpm: load average %s\n", tempo, zb::bench::loadAverage().c_str());
         form.SldBPM->setValue(tempo);
         const int stepMs = form.timBpm->interval();
         if (stepMs != zb::seq::stepIntervalMs(tempo) || form.timRec->interval() != stepMs) {

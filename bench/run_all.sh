@@ -125,6 +125,7 @@ else
 fi
 onset_steps="${ZB_ONSET_STEPS:-72}"
 cpu_seconds="${ZB_CPU_SECONDS:-10}"
+echo "cpu: load average $(cut -d' ' -f1-3 /proc/loadavg) before the CPU bench"
 run_bench bench_cpu "$bin" "$cpu_seconds"
 QT_QPA_PLATFORM=offscreen run_bench bench_onsets "$onset_steps"
 bash "$here/peer_hydrogen.sh" "$build" "$onset_steps" "$cpu_seconds" || echo "peer: failed"

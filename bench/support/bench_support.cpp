@@ -98,4 +98,17 @@ std::vector<float> readFirstChannel(const std::string& path) {
     return first;
 }
 
+std::string loadAverage() {
+    double l[3] = {};
+    FILE* f = std::fopen("/proc/loadavg", "r");
+    const bool read = f && std::fscanf(f, "%lf %lf %lf", &l[0], &l[1], &l[2]) == 3;
+    if (f)
+        std::fclose(f);
+    if (!read)
+        return "?";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f %.2f %.2f", l[0], l[1], l[2]);
+    return text;
+}
+
 }  // namespace zb::bench

@@ -56,4 +56,7 @@ IntervalFigures measureIntervals(const std::vector<int64_t>& onsets, double peri
 // The first channel of a sound file as floats (-1..1); empty when it cannot be read.
 std::vector<float> readFirstChannel(const std::string& path);
 
+// The machine's load averages over 1, 5 and 15 minutes ("?" where the system has none).
+std::string loadAverage();
+
 }  // namespace zb::bench
