@@ -24,8 +24,6 @@
 // Usage: bench_onsets [steps] [--idle]
 //   steps   live steps per tempo (default 72, at least 64)
 //   --idle  no busy threads, for comparison
-#include <sndfile.h>
-
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
@@ -123,48 +121,6 @@ private:
     std::atomic<size_t> count_{0};
 };
 
-// The first channel of a sound file; empty when it cannot be read.
-std::vector<float> readLeft(const QString& path) {
-    SF_INFO info{};
-    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
-    if (!f)
-        return {};
-    std::vector<float> all(static_cast<size_t>(info.frames) * info.channels);
-    sf_readf_float(f, all.data(), info.frames);
-    sf_close(f);
-    std::vector<float> left(static_cast<size_t>(info.frames));
-    for (size_t i = 0; i < left.size(); ++i) left[i] = all[i * info.channels];
-    return left;
-}
-
-struct Figures {
-    int intervals = 0;
-    double meanAbs = 0, maxAbs = 0;  // onset interval minus the ideal period, frames
-    double drift = 0;                // (last - first) minus the ideal, frames
-    int worst = 0;                   // the interval with the largest deviation, from 1
-    double worstSigned = 0;          // its deviation: > 0 late (output ran dry), < 0 early
-};
-
-Figures measure(const std::vector<int64_t>& on, double period) {
-    Figures r;
-    for (size_t i = 1; i < on.size(); ++i) {
-        const double signedDev = static_cast<double>(on[i] - on[i - 1]) - period;
-        const double dev = std::fabs(signedDev);
-        r.meanAbs += dev;
-        if (dev > r.maxAbs) {
-            r.maxAbs = dev;
-            r.worst = static_cast<int>(i);
-            r.worstSigned = signedDev;
-        }
-        ++r.intervals;
-    }
-    if (r.intervals > 0) {
-        r.meanAbs /= r.intervals;
-        r.drift = static_cast<double>(on.back() - on.front()) - r.intervals * period;
-    }
-    return r;
-}
-
 // Runs the event loop until done() holds or the time is up; returns done().
 bool runUntil(const std::function<bool()>& done, int timeoutMs) {
     if (done())
@@ -226,8 +182,8 @@ double ms(double frames) {
     return frames * 1000.0 / kRate;
 }
 
-void printFigures(const char* what, int tempo, int stepMs, const Figures& f, size_t onsets,
-                  int expected) {
+void printFigures(const char* what, int tempo, int stepMs, const zb::bench::IntervalFigures& f,
+                  size_t onsets, int expected) {
     const double period = stepMs * (kRate / 1000.0);
     std::printf(
         "onsets: %s, %d bpm (%d ms = %.1f frames): onset interval off the step period by mean "
@@ -363,6 +319,7 @@ int main(int argc, char** argv) {
     BusyCores load(busy ? 2 : 0);
 
     for (const int tempo : kTempos) {
+        std::printf("onsets: %d bpm: load average %s\n", tempo, zb::bench::loadAverage().c_str());
         form.SldBPM->setValue(tempo);
         const int stepMs = form.timBpm->interval();
         if (stepMs != zb::seq::stepIntervalMs(tempo) || form.timRec->interval() != stepMs) {
@@ -388,13 +345,15 @@ int main(int argc, char** argv) {
         }
         const uint64_t exportLate = engine.lateBatches() - late0;
         const double exportFps = exportRate.framesPerSecond();
-        const std::vector<float> take = readLeft(dialogs.lastSaved);
+        const std::vector<float> take =
+            zb::bench::readFirstChannel(QFile::encodeName(dialogs.lastSaved).toStdString());
         if (take.empty()) {
             std::printf("onsets: export, %d bpm: no take was saved (%s)\n", tempo,
                         qPrintable(dialogs.lastSaved));
         } else {
             const std::vector<int64_t> on = zb::bench::findOnsets(take, 1, kLoud, kQuietGap);
-            printFigures("export", tempo, stepMs, measure(on, period), on.size(), 32);
+            printFigures("export", tempo, stepMs, zb::bench::measureIntervals(on, period),
+                         on.size(), 32);
             printTiming("export", tempo, exportLate, recLate, lookahead, exportFps, exportGaps);
             if (!on.empty()) {
                 // An exact loop: step 1's onset at the take's start (after one silent step on
@@ -436,7 +395,8 @@ int main(int argc, char** argv) {
         stream->stop();
         const std::vector<int64_t> on =
             zb::bench::findOnsets(sink->recorded(), 1, kLoud, kQuietGap);
-        printFigures("live", tempo, stepMs, measure(on, period), on.size(), bpmLate.events);
+        printFigures("live", tempo, stepMs, zb::bench::measureIntervals(on, period), on.size(),
+                     bpmLate.events);
         printTiming("live", tempo, liveLate, bpmLate, lookahead, liveFps, liveGaps);
     }
     if (dialogs.messages)

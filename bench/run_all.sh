@@ -4,6 +4,11 @@
 #
 #   bash bench/run_all.sh [build-dir]        (default: build)
 #
+# ZB_ONSET_STEPS (default 72) sets the live steps per tempo of the onset benches and
+# ZB_CPU_SECONDS (default 10) the seconds of playing of the CPU benches. Where Hydrogen is
+# installed (Debian package hydrogen) it is measured beside Zembrola in the same session
+# (bench/peer_hydrogen.sh); otherwise that step says it was skipped.
+#
 # Build first, for example:
 #   cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DZEMBROLA_BENCH=ON && cmake --build build
 #
@@ -118,6 +123,10 @@ if [[ -x "$bin/zembrola" ]]; then
 else
     echo "startup: skipped: $bin/zembrola is not built"
 fi
-run_bench bench_cpu "$bin"
-QT_QPA_PLATFORM=offscreen run_bench bench_onsets
+onset_steps="${ZB_ONSET_STEPS:-72}"
+cpu_seconds="${ZB_CPU_SECONDS:-10}"
+echo "cpu: load average $(cut -d' ' -f1-3 /proc/loadavg) before the CPU bench"
+run_bench bench_cpu "$bin" "$cpu_seconds"
+QT_QPA_PLATFORM=offscreen run_bench bench_onsets "$onset_steps"
+bash "$here/peer_hydrogen.sh" "$build" "$onset_steps" "$cpu_seconds" || echo "peer: failed"
 QT_QPA_PLATFORM=offscreen run_bench bench_soak --passes 10000

@@ -2,6 +2,7 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -59,6 +60,55 @@ std::vector<int64_t> findOnsets(const std::vector<float>& samples, int stride, f
     if (quiet)
         *quiet = silent;
     return found;
+}
+
+IntervalFigures measureIntervals(const std::vector<int64_t>& onsets, double period) {
+    IntervalFigures r;
+    for (size_t i = 1; i < onsets.size(); ++i) {
+        const double signedDev = static_cast<double>(onsets[i] - onsets[i - 1]) - period;
+        const double dev = std::fabs(signedDev);
+        r.meanAbs += dev;
+        if (dev > 1.0)
+            ++r.offGrid;
+        if (dev > r.maxAbs) {
+            r.maxAbs = dev;
+            r.worst = static_cast<int>(i);
+            r.worstSigned = signedDev;
+        }
+        ++r.intervals;
+    }
+    if (r.intervals > 0) {
+        r.meanAbs /= r.intervals;
+        r.drift = static_cast<double>(onsets.back() - onsets.front()) - r.intervals * period;
+    }
+    return r;
+}
+
+std::vector<float> readFirstChannel(const std::string& path) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    if (!f)
+        return {};
+    std::vector<float> all(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels));
+    const sf_count_t got = sf_readf_float(f, all.data(), info.frames);
+    sf_close(f);
+    std::vector<float> first(static_cast<size_t>(std::max<sf_count_t>(got, 0)));
+    for (size_t i = 0; i < first.size(); ++i)
+        first[i] = all[i * static_cast<size_t>(info.channels)];
+    return first;
+}
+
+std::string loadAverage() {
+    double l[3] = {};
+    FILE* f = std::fopen("/proc/loadavg", "r");
+    const bool read = f && std::fscanf(f, "%lf %lf %lf", &l[0], &l[1], &l[2]) == 3;
+    if (f)
+        std::fclose(f);
+    if (!read)
+        return "?";
+    char text[64];
+    std::snprintf(text, sizeof text, "%.2f %.2f %.2f", l[0], l[1], l[2]);
+    return text;
 }
 
 }  // namespace zb::bench

@@ -42,4 +42,21 @@ std::vector<float> clickSamples(int frames, int loud, float level, int half = 0)
 std::vector<int64_t> findOnsets(const std::vector<float>& samples, int stride, float threshold,
                                 int64_t gap, int64_t firstFrame = 0, int64_t* quiet = nullptr);
 
+// How evenly onsets keep to a period: each interval minus the ideal period, in frames.
+struct IntervalFigures {
+    int intervals = 0;
+    double meanAbs = 0, maxAbs = 0;  // |interval - period|
+    double drift = 0;                // (last - first) minus the ideal
+    int worst = 0;                   // the interval with the largest deviation, from 1
+    double worstSigned = 0;          // its deviation: > 0 late (output ran dry), < 0 early
+    int offGrid = 0;                 // intervals off by more than one frame
+};
+IntervalFigures measureIntervals(const std::vector<int64_t>& onsets, double period);
+
+// The first channel of a sound file as floats (-1..1); empty when it cannot be read.
+std::vector<float> readFirstChannel(const std::string& path);
+
+// The machine's load averages over 1, 5 and 15 minutes ("?" where the system has none).
+std::string loadAverage();
+
 }  // namespace zb::bench
