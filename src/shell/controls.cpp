@@ -17,18 +17,23 @@ Selector::Selector(QWidget* parent) : QComboBox(parent) {
     setInsertPolicy(QComboBox::NoInsert);
     // What the user types stays as typed: no inline completion to an item.
     setCompleter(nullptr);
+    // Connected before anyone else can be, so a handler of these signals already reads the
+    // new selection.
+    connect(this, &QComboBox::currentIndexChanged, this, &Selector::updateSelection);
+    connect(this, &QComboBox::editTextChanged, this, &Selector::updateSelection);
+    QAbstractItemModel* items = model();
+    connect(items, &QAbstractItemModel::dataChanged, this, &Selector::updateSelection);
+    connect(items, &QAbstractItemModel::rowsInserted, this, &Selector::updateSelection);
+    connect(items, &QAbstractItemModel::rowsRemoved, this, &Selector::updateSelection);
+    connect(items, &QAbstractItemModel::modelReset, this, &Selector::updateSelection);
     setCurrentIndex(-1);
     clearEditText();
 }
 
-int Selector::selectedIndex() const {
+void Selector::updateSelection() {
     const int index = currentIndex();
-    if (index < 0)
-        return -1;
     // Text typed over a selection means there is no selection any more.
-    if (currentText() != itemText(index))
-        return -1;
-    return index;
+    selected_ = index >= 0 && currentText() == itemText(index) ? index : -1;
 }
 
 void Selector::setSelectedIndex(int index) {
@@ -90,6 +95,9 @@ void Slider::mouseReleaseEvent(QMouseEvent* event) {
 
 Waveform::Waveform(QWidget* parent) : QWidget(parent), color_(Qt::black) {
     setAutoFillBackground(true);
+    // The strip fills its own background in the one painter of its paint event: the marker
+    // repaints it at every step, and each painter Qt opens around it costs about as much.
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 void Waveform::setTrace(QVector<QPointF> points) {
@@ -124,14 +132,9 @@ void Waveform::setStepMark(int step, bool sounding, bool progress) {
 }
 
 void Waveform::paintEvent(QPaintEvent*) {
-    if (points_.isEmpty()) {
-        if (step_ != 0)
-            paintStepMark();
-        return;
-    }
-    // A long sample's trace has millions of points: draw them once into a picture and
-    // repaint from it, so uncovering the window stays cheap.
-    if (cache_.isNull() || cache_.size() != size() * devicePixelRatioF()) {
+    if (!points_.isEmpty() && (cache_.isNull() || cache_.size() != size() * devicePixelRatioF())) {
+        // A long sample's trace has millions of points: draw them once into a picture and
+        // repaint from it, so uncovering the window stays cheap.
         cache_ = QPixmap(size() * devicePixelRatioF());
         cache_.setDevicePixelRatio(devicePixelRatioF());
         cache_.fill(Qt::transparent);
@@ -146,13 +149,16 @@ void Waveform::paintEvent(QPaintEvent*) {
             painter.drawPolyline(QPolygonF(points_));
         }
     }
-    QPainter(this).drawPixmap(0, 0, cache_);
+    // Qt clips the painter to the region being repainted.
+    QPainter painter(this);
+    painter.fillRect(rect(), palette().brush(backgroundRole()));
+    if (!points_.isEmpty())
+        painter.drawPixmap(0, 0, cache_);
     if (step_ != 0)
-        paintStepMark();
+        paintStepMark(painter);
 }
 
-void Waveform::paintStepMark() {
-    QPainter painter(this);
+void Waveform::paintStepMark(QPainter& painter) {
     const int w = width(), h = height();
     const pos::Span span = pos::stepSpan(step_, w);
     QColor light(color_);

@@ -7,6 +7,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QPainter>
 #include <QPixmap>
 #include <QPointF>
 #include <QSlider>
@@ -19,13 +20,20 @@ namespace zb {
 
 // Drop-down selector with an editable field. selectedIndex() is -1 when nothing is
 // selected, including after the user typed text that is not exactly the current item.
+// The step reads every selector at every step, so the index is kept as plain data, worked
+// out again whenever the index, the typed text or the items change.
 class Selector : public QComboBox {
     Q_OBJECT
 public:
     explicit Selector(QWidget* parent = nullptr);
-    int selectedIndex() const;
+    int selectedIndex() const { return selected_; }
     // -1 clears the selection and the text; selecting an index raises no handled event.
     void setSelectedIndex(int index);
+
+private:
+    void updateSelection();
+
+    int selected_ = -1;
 };
 
 // The tick spacing to draw for a slider whose ticks are `interval` values apart over `range`
@@ -85,7 +93,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    void paintStepMark();
+    void paintStepMark(QPainter& painter);
 
     QColor color_;
     QVector<QPointF> points_;

@@ -68,6 +68,13 @@ TEST_F(ControlsTest, SelectorSelectedIndex) {
     EXPECT_EQ(s.selectedIndex(), 3);
     EXPECT_EQ(s.currentText(), "Eigth");
 
+    // Renaming the item to the text typed over it selects it again.
+    s.lineEdit()->selectAll();
+    QTest::keyClicks(s.lineEdit(), "Eig");
+    s.setItemText(3, QStringLiteral("Eig"));
+    EXPECT_EQ(s.selectedIndex(), 3);
+    s.setItemText(3, QStringLiteral("Eigth"));
+
     s.setSelectedIndex(-1);
     EXPECT_EQ(s.selectedIndex(), -1);
     EXPECT_TRUE(s.currentText().isEmpty());
