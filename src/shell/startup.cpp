@@ -84,6 +84,19 @@ void Form1::InitSoundDevice() {
         };
         timBpm->setFrameClock(clock);
         timRec->setFrameClock(clock);
+        // A running loop may queue deeper, to ride out stalls; an export keeps the usual
+        // depth, so that the take's place in the recording is known to the frame.
+        QueueGrowth growth;
+        growth.chunk = session_.soundDevice->driver().chunkFrames();
+        growth.deepen = [device](int64_t frames) {
+            const auto d = device.lock();
+            return d ? d->driver().deepen(frames) : int64_t{0};
+        };
+        growth.shallow = [device] {
+            if (const auto d = device.lock())
+                d->driver().shallow(false);
+        };
+        timBpm->setQueueGrowth(growth);
 
         // The sound server may go away while the program runs. The driver notes it on its
         // own thread; this poll on the UI thread tells the user once and puts the step
