@@ -1,6 +1,7 @@
 #include "audio/pulse_output.h"
 
 #include <pulse/pulseaudio.h>
+#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -17,6 +18,12 @@ namespace {
 
 constexpr int kRate = 44100;
 constexpr size_t kFrameBytes = 2 * sizeof(float);
+
+int64_t monotonicNs() noexcept {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
+}
 
 class PulseDriver : public OutputDriver {
 public:
@@ -164,6 +171,10 @@ public:
         PulseLock lock(loop_);
         if (pa_operation* op = pa_stream_flush(stream_, nullptr, nullptr))
             pa_operation_unref(op);
+        // Emptied, the queue fills straight to the usual depth: no drain to wait for.
+        drainingTo_.store(0, std::memory_order_relaxed);
+        queuedFrames_.store(kPulseBufferFrames, std::memory_order_relaxed);
+        setBudget(kPulseBufferFrames);
     }
 
 private:
@@ -196,6 +207,11 @@ private:
             self->queuedFrames_.store(granted, std::memory_order_relaxed);
             self->setBudget(granted);
         } else {
+            // A request already on its way is no sign of the drain's end: that takes at
+            // least the time the surplus plays for.
+            const int64_t surplus = self->queuedFrames_.load(std::memory_order_relaxed) - granted;
+            self->drainEndsNs_.store(monotonicNs() + surplus * 1000000000 / kRate,
+                                     std::memory_order_relaxed);
             self->drainingTo_.store(granted, std::memory_order_relaxed);
         }
     }
@@ -237,7 +253,9 @@ private:
     static void writable(pa_stream* s, size_t bytes, void* user) {
         auto* self = static_cast<PulseDriver*>(user);
         // The server asks again once a shallower queue has drained to its new depth.
-        if (const int64_t to = self->drainingTo_.exchange(0, std::memory_order_relaxed)) {
+        if (const int64_t to = self->drainingTo_.load(std::memory_order_relaxed);
+            to != 0 && monotonicNs() >= self->drainEndsNs_.load(std::memory_order_relaxed)) {
+            self->drainingTo_.store(0, std::memory_order_relaxed);
             self->queuedFrames_.store(to, std::memory_order_relaxed);
             self->setBudget(to);
         }
@@ -282,6 +300,7 @@ private:
     // A shallower depth the server has granted, in force once the queue has drained to it
     // (at the next chunk it asks for); 0: none pending.
     std::atomic<int64_t> drainingTo_{0};
+    std::atomic<int64_t> drainEndsNs_{0};
     int64_t targetFrames_ = kPulseBufferFrames;  // UI thread: the depth last asked for
     int64_t chunkFrames_ = kPulseChunkFrames;
     bool raised_ = false;   // main-loop thread

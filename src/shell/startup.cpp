@@ -84,8 +84,10 @@ void Form1::InitSoundDevice() {
         };
         timBpm->setFrameClock(clock);
         timRec->setFrameClock(clock);
-        // A running loop may queue deeper, to ride out stalls; an export keeps the usual
-        // depth, so that the take's place in the recording is known to the frame.
+        // While the steps run the output may queue deeper, to ride out stalls of the machine:
+        // every step is queued ahead by the clock anyway. The queue grows only after a
+        // run's first step, so a Play or an export starts from the usual depth, and the
+        // growth moves no frame against the sink (a take's place in the recording holds).
         QueueGrowth growth;
         growth.chunk = session_.soundDevice->driver().chunkFrames();
         growth.deepen = [device](int64_t frames) {
@@ -97,6 +99,7 @@ void Form1::InitSoundDevice() {
                 d->driver().shallow(false);
         };
         timBpm->setQueueGrowth(growth);
+        timRec->setQueueGrowth(growth);
 
         // The sound server may go away while the program runs. The driver notes it on its
         // own thread; this poll on the UI thread tells the user once and puts the step
