@@ -51,6 +51,17 @@ public:
     virtual void rest() {}
     virtual bool wake() { return true; }
     virtual bool resting() const { return false; }
+
+    // UI thread. Lets the device queue up to `frames` more sound ahead of what is heard
+    // (toward its depth for a running loop), so that a stall of the machine does not run it
+    // dry; returns the frames added, 0 when it is at that depth or cannot grow. The frame
+    // count then runs ahead by that much at once. shallow() returns to the usual depth;
+    // with `dropQueued` what is queued but not yet heard is dropped instead of played out.
+    virtual int64_t deepen(int64_t frames) {
+        (void)frames;
+        return 0;
+    }
+    virtual void shallow(bool dropQueued) { (void)dropQueued; }
 };
 
 class AudioSystem {

@@ -1,6 +1,7 @@
 #include "audio/pulse_output.h"
 
 #include <pulse/pulseaudio.h>
+#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -17,6 +18,12 @@ namespace {
 
 constexpr int kRate = 44100;
 constexpr size_t kFrameBytes = 2 * sizeof(float);
+
+int64_t monotonicNs() noexcept {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t{ts.tv_sec} * 1000000000 + ts.tv_nsec;
+}
 
 class PulseDriver : public OutputDriver {
 public:
@@ -71,11 +78,12 @@ public:
             pa_threaded_mainloop_wait(loop_);
         }
         if (const pa_buffer_attr* got = pa_stream_get_buffer_attr(stream_)) {
-            queuedFrames_ = got->tlength / kFrameBytes;
+            queuedFrames_.store(got->tlength / kFrameBytes, std::memory_order_relaxed);
             chunkFrames_ = std::max<int64_t>(1, got->minreq / kFrameBytes);
         }
-        // The server has the whole buffer queued when it asks for the next chunk.
-        wakeups_.setBudget(queuedFrames_ * 1000000000 / kRate);
+        targetFrames_ = kPulseBufferFrames;
+        drainingTo_.store(0, std::memory_order_relaxed);
+        setBudget(queuedFrames_.load(std::memory_order_relaxed));
         // The main loop's thread renders the output: directly in real time where allowed,
         // else through RealtimeKit (asked from here, not from the thread).
         RaiseSoundLibraryThreads();
@@ -87,7 +95,7 @@ public:
     bool failed() const override { return failed_.load(std::memory_order_relaxed); }
     WakeupWatch* wakeups() override { return &wakeups_; }
     // Just after a chunk is handed over the server holds its whole buffer ahead of it.
-    int64_t latencyFrames() const override { return queuedFrames_; }
+    int64_t latencyFrames() const override { return queuedFrames_.load(std::memory_order_relaxed); }
     int64_t framesSinceLastPeriod() const override {
         if (resting_)
             return 0;
@@ -136,7 +144,78 @@ public:
     }
     bool resting() const override { return resting_; }
 
+    int64_t deepen(int64_t frames) override {
+        if (resting_ || failed() || stream_ == nullptr)
+            return 0;
+        // Whole chunks: the server asks for chunks, and the clock moves by them.
+        const int64_t grown =
+            std::min(kPulseLoopBufferFrames, targetFrames_ + frames / chunkFrames_ * chunkFrames_);
+        if (grown <= targetFrames_ || !askDepth(grown))
+            return 0;
+        const int64_t added = grown - targetFrames_;
+        targetFrames_ = grown;
+        return added;
+    }
+
+    void shallow(bool dropQueued) override {
+        if (resting_ || failed() || stream_ == nullptr)
+            return;
+        const bool deep = targetFrames_ != kPulseBufferFrames ||
+                          queuedFrames_.load(std::memory_order_relaxed) > kPulseBufferFrames ||
+                          drainingTo_.load(std::memory_order_relaxed) != 0;
+        if (targetFrames_ != kPulseBufferFrames && askDepth(kPulseBufferFrames))
+            targetFrames_ = kPulseBufferFrames;
+        // Only what a deeper queue holds beyond the usual is worth dropping.
+        if (!dropQueued || !deep)
+            return;
+        PulseLock lock(loop_);
+        if (pa_operation* op = pa_stream_flush(stream_, nullptr, nullptr))
+            pa_operation_unref(op);
+        // Emptied, the queue fills straight to the usual depth: no drain to wait for.
+        drainingTo_.store(0, std::memory_order_relaxed);
+        queuedFrames_.store(kPulseBufferFrames, std::memory_order_relaxed);
+        setBudget(kPulseBufferFrames);
+    }
+
 private:
+    bool askDepth(int64_t frames) {
+        PulseLock lock(loop_);
+        const pa_buffer_attr* now = pa_stream_get_buffer_attr(stream_);
+        if (now == nullptr)
+            return false;
+        pa_buffer_attr attr = *now;
+        attr.tlength = static_cast<uint32_t>(frames * kFrameBytes);
+        pa_operation* op = pa_stream_set_buffer_attr(stream_, &attr, &PulseDriver::depthSet, this);
+        if (op == nullptr)
+            return false;
+        pa_operation_unref(op);
+        return true;
+    }
+
+    void setBudget(int64_t queued) { wakeups_.setBudget(queued * 1000000000 / kRate); }
+
+    // Main-loop thread: the server's answer to a new depth. A deeper queue fills at once;
+    // a shallower one drains first, and until then holds more than it will.
+    static void depthSet(pa_stream* s, int success, void* user) {
+        auto* self = static_cast<PulseDriver*>(user);
+        const pa_buffer_attr* got = success ? pa_stream_get_buffer_attr(s) : nullptr;
+        if (got == nullptr)
+            return;
+        const int64_t granted = got->tlength / kFrameBytes;
+        if (granted >= self->queuedFrames_.load(std::memory_order_relaxed)) {
+            self->drainingTo_.store(0, std::memory_order_relaxed);
+            self->queuedFrames_.store(granted, std::memory_order_relaxed);
+            self->setBudget(granted);
+        } else {
+            // A request already on its way is no sign of the drain's end: that takes at
+            // least the time the surplus plays for.
+            const int64_t surplus = self->queuedFrames_.load(std::memory_order_relaxed) - granted;
+            self->drainEndsNs_.store(monotonicNs() + surplus * 1000000000 / kRate,
+                                     std::memory_order_relaxed);
+            self->drainingTo_.store(granted, std::memory_order_relaxed);
+        }
+    }
+
     // UI thread: the main loop's thread is joined before anything it uses goes.
     void release() {
         stop();
@@ -173,6 +252,13 @@ private:
     // rendering needs no allocation and no copy.
     static void writable(pa_stream* s, size_t bytes, void* user) {
         auto* self = static_cast<PulseDriver*>(user);
+        // The server asks again once a shallower queue has drained to its new depth.
+        if (const int64_t to = self->drainingTo_.load(std::memory_order_relaxed);
+            to != 0 && monotonicNs() >= self->drainEndsNs_.load(std::memory_order_relaxed)) {
+            self->drainingTo_.store(0, std::memory_order_relaxed);
+            self->queuedFrames_.store(to, std::memory_order_relaxed);
+            self->setBudget(to);
+        }
         self->wakeups_.tick();
         if (!self->raised_) {
             // Once, before the first chunk is heard.
@@ -208,7 +294,14 @@ private:
     std::atomic<Engine*> engine_{nullptr};
     std::atomic<bool> failed_{false};
     WakeupWatch wakeups_;
-    int64_t queuedFrames_ = kPulseBufferFrames;  // set before the stream runs
+    // What the server holds just after a chunk is handed over: set from its answers on the
+    // main loop's thread, read on the UI thread.
+    std::atomic<int64_t> queuedFrames_{kPulseBufferFrames};
+    // A shallower depth the server has granted, in force once the queue has drained to it
+    // (at the next chunk it asks for); 0: none pending.
+    std::atomic<int64_t> drainingTo_{0};
+    std::atomic<int64_t> drainEndsNs_{0};
+    int64_t targetFrames_ = kPulseBufferFrames;  // UI thread: the depth last asked for
     int64_t chunkFrames_ = kPulseChunkFrames;
     bool raised_ = false;   // main-loop thread
     bool resting_ = false;  // UI thread

@@ -20,6 +20,10 @@ namespace zb::audio {
 // loop wakes (150 times a second).
 inline constexpr int64_t kPulseBufferFrames = 1024;
 inline constexpr int64_t kPulseChunkFrames = 512;
+// While the steps run (a loop or an export) every step is queued ahead by the step clock,
+// so the buffer may grow to ride out a longer stall of the machine (a drop-out shifts
+// every later step); it grows between steps and shrinks again when they stop.
+inline constexpr int64_t kPulseLoopBufferFrames = 2048;
 
 // Opens the output stream on the server's default sink; null when no server answers.
 // Throws SoundError when a server answers but refuses the stream.

@@ -10,6 +10,10 @@ int64_t StepLookaheadFrames(int64_t chunkFrames, int rate) {
     return std::max<int64_t>(chunkFrames, 0) + rate / 50;
 }
 
+int64_t StepRoomFrames(int64_t nextDue, int64_t now, int64_t chunkFrames) {
+    return std::max<int64_t>(0, nextDue - now - std::max<int64_t>(chunkFrames, 0));
+}
+
 int64_t StepOffsetFrames(int64_t k, int intervalMs, int rate) {
     // Exact integer arithmetic: k steps of intervalMs at `rate`, rounded to the nearest frame.
     const int64_t num = k * intervalMs * static_cast<int64_t>(rate);
@@ -48,8 +52,11 @@ void StepTimer::start() {
 }
 
 void StepTimer::stop() {
+    const bool was = active_;
     active_ = false;
     timer_.stop();
+    if (was && slaved() && growth_.shallow)
+        growth_.shallow();
 }
 
 void StepTimer::setFrameClock(FrameClock clock) {
@@ -67,7 +74,8 @@ void StepTimer::arm() {
     // Due when the output reaches the next step's frame less the look-ahead.
     const int64_t due =
         anchor_ + StepOffsetFrames(k_ + 1, interval_, clock_.rate) - clock_.lookahead;
-    const int64_t waitFrames = std::max<int64_t>(0, due - clock_.now());
+    // An output just let run ahead reaches the due frame that much sooner.
+    const int64_t waitFrames = std::max<int64_t>(0, due - clock_.now() - aheadBy_);
     armed_.start();
     timer_.setSingleShot(true);
     timer_.start(static_cast<int>(waitFrames * 1000 / clock_.rate));
@@ -90,10 +98,19 @@ void StepTimer::fire() {
         ++k_;
         current_ = frame;
     }
+    aheadBy_ = 0;
     emit timeout();
     current_ = kNoFrame;
-    if (active_ && slaved())
-        arm();
+    if (!active_ || !slaved())
+        return;
+    if (growth_.deepen) {
+        // The step is queued: the output may grow its queue into the time left before the
+        // next event, and the next event comes as much sooner.
+        const int64_t nextDue =
+            anchor_ + StepOffsetFrames(k_ + 1, interval_, clock_.rate) - clock_.lookahead;
+        aheadBy_ = growth_.deepen(StepRoomFrames(nextDue, clock_.now(), growth_.chunk));
+    }
+    arm();
 }
 
 }  // namespace zb

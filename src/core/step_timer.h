@@ -23,6 +23,20 @@ struct FrameClock {
     std::function<void()> wake;    // starts a resting output, so that now() moves again
 };
 
+// An output whose queue may grow while the timer runs: deepen lets it queue up to the given
+// frames more (it returns how many it took, by which the frame clock runs ahead at once),
+// shallow takes it back to its usual depth when the timer stops.
+struct QueueGrowth {
+    std::function<int64_t(int64_t)> deepen;
+    std::function<void()> shallow;
+    int64_t chunk = 0;  // the most frames the output renders at once
+};
+
+// How many frames the output may run ahead by at once, between two events, without making
+// the next one late: what is left before that event is due, less a chunk for the event's
+// own delay.
+int64_t StepRoomFrames(int64_t nextDue, int64_t now, int64_t chunkFrames);
+
 // How far ahead of its step's frame an event fires, for an output that renders up to
 // `chunkFrames` at once: the step's batch must be in before the chunk that holds its frame
 // is rendered, with room for a UI thread held up behind busy programs.
@@ -50,6 +64,8 @@ public:
     // wall clock.
     void setFrameClock(FrameClock clock);
     bool slaved() const { return static_cast<bool>(clock_.now); }
+    // With a frame clock, lets the output's queue grow between events (none by default).
+    void setQueueGrowth(QueueGrowth growth) { growth_ = std::move(growth); }
     const FrameClock& frameClock() const { return clock_; }
 
     // During a timeout handler: the output frame of this event's step, or kNoFrame when the
@@ -68,9 +84,11 @@ private:
     int interval_ = 100;
     bool active_ = false;
     FrameClock clock_;
+    QueueGrowth growth_;
     int64_t anchor_ = 0;  // frame of step 0 of the current tempo run
     int64_t k_ = 0;       // steps fired since the anchor
     int64_t current_ = kNoFrame;
+    int64_t aheadBy_ = 0;  // frames the output was just let run ahead by, until the next event
 };
 
 }  // namespace zb

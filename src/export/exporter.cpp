@@ -5,6 +5,7 @@
 #include <QStandardPaths>
 #include <utility>
 
+#include "audio/audio_system.h"
 #include "audio/sound.h"
 #include "core/dialogs.h"
 #include "core/session.h"
@@ -99,6 +100,10 @@ void Exporter::cmdStartRecord_Click() {
     // A load may also have re-enabled the button during playback: the export plays alone,
     // so the running loop is stopped first.
     window_.stopPlayback();
+    // The loop may have left a deeper queue draining; the take's place in the recording is
+    // found from the usual depth, and nothing of the loop belongs in the take.
+    if (session_.soundDevice)
+        session_.soundDevice->driver().shallow(true);
 
     session_.setMode(SessionMode::Exporting);
     LockExportControls();

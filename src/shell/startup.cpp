@@ -84,6 +84,22 @@ void Form1::InitSoundDevice() {
         };
         timBpm->setFrameClock(clock);
         timRec->setFrameClock(clock);
+        // While the steps run the output may queue deeper, to ride out stalls of the machine:
+        // every step is queued ahead by the clock anyway. The queue grows only after a
+        // run's first step, so a Play or an export starts from the usual depth, and the
+        // growth moves no frame against the sink (a take's place in the recording holds).
+        QueueGrowth growth;
+        growth.chunk = session_.soundDevice->driver().chunkFrames();
+        growth.deepen = [device](int64_t frames) {
+            const auto d = device.lock();
+            return d ? d->driver().deepen(frames) : int64_t{0};
+        };
+        growth.shallow = [device] {
+            if (const auto d = device.lock())
+                d->driver().shallow(false);
+        };
+        timBpm->setQueueGrowth(growth);
+        timRec->setQueueGrowth(growth);
 
         // The sound server may go away while the program runs. The driver notes it on its
         // own thread; this poll on the UI thread tells the user once and puts the step

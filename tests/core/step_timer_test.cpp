@@ -69,6 +69,42 @@ TEST(StepTimer, SlavedEventsLandOnTheOutputGrid) {
             << k;
 }
 
+// A loop lets the output queue deeper between steps: the output then runs ahead at once,
+// and no step may come after the output has rendered its frame. The grid stays exact and
+// the depth goes back when the loop stops.
+TEST(StepTimer, AQueueGrownBetweenStepsMakesNoStepLate) {
+    test::ensureApp();
+    FakeOutput output(44100.0);
+    int64_t ahead = 0, shallowed = 0;
+    constexpr int64_t kChunk = 512, kDeep = 4096 - 1024;
+    StepTimer timer;
+    timer.setInterval(31);  // 240 BPM: the least room between steps
+    FrameClock clock{
+        [&] { return output.now() + ahead; }, 44100, StepLookaheadFrames(kChunk, 44100), {}};
+    timer.setFrameClock(clock);
+    QueueGrowth growth;
+    growth.chunk = kChunk;
+    growth.deepen = [&](int64_t frames) {
+        const int64_t granted = std::min(kDeep - ahead, frames / kChunk * kChunk);
+        ahead += granted;
+        return granted;
+    };
+    growth.shallow = [&] { ++shallowed; };
+    timer.setQueueGrowth(growth);
+    std::vector<int64_t> lateBy;
+    const auto frames = collect(timer, 16, [&](int) {
+        const int64_t spare = timer.stepFrame() - kChunk - (output.now() + ahead);
+        if (spare < 0)
+            lateBy.push_back(-spare);
+    });
+    ASSERT_EQ(frames.size(), 16u);
+    EXPECT_EQ(ahead, kDeep);
+    EXPECT_EQ(lateBy, std::vector<int64_t>{}) << "frames late";
+    EXPECT_EQ(frames.back() - frames[0],
+              StepOffsetFrames(16, 31, 44100) - StepOffsetFrames(1, 31, 44100));
+    EXPECT_EQ(shallowed, 1);
+}
+
 TEST(StepTimer, TempoChangeReanchorsAtTheLastStep) {
     test::ensureApp();
 
