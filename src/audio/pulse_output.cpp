@@ -79,7 +79,8 @@ public:
         }
         if (const pa_buffer_attr* got = pa_stream_get_buffer_attr(stream_)) {
             queuedFrames_.store(got->tlength / kFrameBytes, std::memory_order_relaxed);
-            chunkFrames_ = std::max<int64_t>(1, got->minreq / kFrameBytes);
+            chunkFrames_.store(std::max<int64_t>(1, got->minreq / kFrameBytes),
+                               std::memory_order_relaxed);
         }
         targetFrames_ = kPulseBufferFrames;
         drainingTo_.store(0, std::memory_order_relaxed);
@@ -100,9 +101,10 @@ public:
         if (resting_)
             return 0;
         const int64_t frames = wakeups_.sinceLastNs() * kRate / 1000000000;
-        return std::clamp<int64_t>(frames, 0, chunkFrames_);
+        return std::clamp<int64_t>(frames, 0, chunkFrames_.load(std::memory_order_relaxed));
     }
-    int64_t chunkFrames() const override { return chunkFrames_; }
+    // The largest chunk it is asked for, that of a grown queue.
+    int64_t chunkFrames() const override { return kPulseLoopChunkFrames; }
 
     void start(Engine& engine) override {
         engine_.store(&engine, std::memory_order_release);
@@ -148,8 +150,8 @@ public:
         if (resting_ || failed() || stream_ == nullptr)
             return 0;
         // Whole chunks: the server asks for chunks, and the clock moves by them.
-        const int64_t grown =
-            std::min(kPulseLoopBufferFrames, targetFrames_ + frames / chunkFrames_ * chunkFrames_);
+        const int64_t grown = std::min(
+            kPulseLoopBufferFrames, targetFrames_ + frames / kPulseChunkFrames * kPulseChunkFrames);
         if (grown <= targetFrames_ || !askDepth(grown))
             return 0;
         const int64_t added = grown - targetFrames_;
@@ -185,6 +187,9 @@ private:
             return false;
         pa_buffer_attr attr = *now;
         attr.tlength = static_cast<uint32_t>(frames * kFrameBytes);
+        const int64_t chunk =
+            frames >= kPulseLoopBufferFrames ? kPulseLoopChunkFrames : kPulseChunkFrames;
+        attr.minreq = static_cast<uint32_t>(chunk * kFrameBytes);
         pa_operation* op = pa_stream_set_buffer_attr(stream_, &attr, &PulseDriver::depthSet, this);
         if (op == nullptr)
             return false;
@@ -202,6 +207,8 @@ private:
         if (got == nullptr)
             return;
         const int64_t granted = got->tlength / kFrameBytes;
+        self->chunkFrames_.store(std::max<int64_t>(1, got->minreq / kFrameBytes),
+                                 std::memory_order_relaxed);
         if (granted >= self->queuedFrames_.load(std::memory_order_relaxed)) {
             self->drainingTo_.store(0, std::memory_order_relaxed);
             self->queuedFrames_.store(granted, std::memory_order_relaxed);
@@ -301,10 +308,10 @@ private:
     // (at the next chunk it asks for); 0: none pending.
     std::atomic<int64_t> drainingTo_{0};
     std::atomic<int64_t> drainEndsNs_{0};
-    int64_t targetFrames_ = kPulseBufferFrames;  // UI thread: the depth last asked for
-    int64_t chunkFrames_ = kPulseChunkFrames;
-    bool raised_ = false;   // main-loop thread
-    bool resting_ = false;  // UI thread
+    int64_t targetFrames_ = kPulseBufferFrames;            // UI thread: the depth last asked for
+    std::atomic<int64_t> chunkFrames_{kPulseChunkFrames};  // as queuedFrames_
+    bool raised_ = false;                                  // main-loop thread
+    bool resting_ = false;                                 // UI thread
 };
 
 }  // namespace

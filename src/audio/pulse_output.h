@@ -21,9 +21,11 @@ namespace zb::audio {
 inline constexpr int64_t kPulseBufferFrames = 1024;
 inline constexpr int64_t kPulseChunkFrames = 512;
 // While the steps run (a loop or an export) every step is queued ahead by the step clock,
-// so the buffer may grow to ride out a longer stall of the machine (a drop-out shifts
-// every later step); it grows between steps and shrinks again when they stop.
-inline constexpr int64_t kPulseLoopBufferFrames = 2048;
+// so the buffer grows between steps to ride out a longer stall of the machine (a drop-out
+// shifts every later step), and once grown the server asks for larger chunks, waking the
+// main loop half as often. It shrinks again when the steps stop.
+inline constexpr int64_t kPulseLoopBufferFrames = 3072;
+inline constexpr int64_t kPulseLoopChunkFrames = 1024;
 
 // Opens the output stream on the server's default sink; null when no server answers.
 // Throws SoundError when a server answers but refuses the stream.

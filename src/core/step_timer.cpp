@@ -10,8 +10,8 @@ int64_t StepLookaheadFrames(int64_t chunkFrames, int rate) {
     return std::max<int64_t>(chunkFrames, 0) + rate / 50;
 }
 
-int64_t StepRoomFrames(int64_t nextDue, int64_t now, int64_t chunkFrames) {
-    return std::max<int64_t>(0, nextDue - now - std::max<int64_t>(chunkFrames, 0));
+int64_t StepRoomFrames(int64_t nextDue, int64_t now, int64_t marginFrames) {
+    return std::max<int64_t>(0, nextDue - now - std::max<int64_t>(marginFrames, 0));
 }
 
 int64_t StepOffsetFrames(int64_t k, int intervalMs, int rate) {
@@ -108,7 +108,7 @@ void StepTimer::fire() {
         // next event, and the next event comes as much sooner.
         const int64_t nextDue =
             anchor_ + StepOffsetFrames(k_ + 1, interval_, clock_.rate) - clock_.lookahead;
-        aheadBy_ = growth_.deepen(StepRoomFrames(nextDue, clock_.now(), growth_.chunk));
+        aheadBy_ = growth_.deepen(StepRoomFrames(nextDue, clock_.now(), growth_.margin));
     }
     arm();
 }

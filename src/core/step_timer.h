@@ -29,13 +29,13 @@ struct FrameClock {
 struct QueueGrowth {
     std::function<int64_t(int64_t)> deepen;
     std::function<void()> shallow;
-    int64_t chunk = 0;  // the most frames the output renders at once
+    int64_t margin = 0;  // frames an event may come late and still have its whole look-ahead
 };
 
 // How many frames the output may run ahead by at once, between two events, without making
-// the next one late: what is left before that event is due, less a chunk for the event's
-// own delay.
-int64_t StepRoomFrames(int64_t nextDue, int64_t now, int64_t chunkFrames);
+// the next one late: what is left before that event is due, less a margin for its own
+// delay.
+int64_t StepRoomFrames(int64_t nextDue, int64_t now, int64_t marginFrames);
 
 // How far ahead of its step's frame an event fires, for an output that renders up to
 // `chunkFrames` at once: the step's batch must be in before the chunk that holds its frame

@@ -89,7 +89,7 @@ void Form1::InitSoundDevice() {
         // run's first step, so a Play or an export starts from the usual depth, and the
         // growth moves no frame against the sink (a take's place in the recording holds).
         QueueGrowth growth;
-        growth.chunk = session_.soundDevice->driver().chunkFrames();
+        growth.margin = clock.rate / 100;
         growth.deepen = [device](int64_t frames) {
             const auto d = device.lock();
             return d ? d->driver().deepen(frames) : int64_t{0};

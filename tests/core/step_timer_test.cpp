@@ -83,7 +83,7 @@ TEST(StepTimer, AQueueGrownBetweenStepsMakesNoStepLate) {
         [&] { return output.now() + ahead; }, 44100, StepLookaheadFrames(kChunk, 44100), {}};
     timer.setFrameClock(clock);
     QueueGrowth growth;
-    growth.chunk = kChunk;
+    growth.margin = 441;
     growth.deepen = [&](int64_t frames) {
         const int64_t granted = std::min(kDeep - ahead, frames / kChunk * kChunk);
         ahead += granted;
