@@ -259,14 +259,15 @@ private:
     // rendering needs no allocation and no copy.
     static void writable(pa_stream* s, size_t bytes, void* user) {
         auto* self = static_cast<PulseDriver*>(user);
-        // The server asks again once a shallower queue has drained to its new depth.
+        self->wakeups_.tick();
+        // The server asks again once a shallower queue has drained to its new depth (the
+        // gap it took is no drop-out).
         if (const int64_t to = self->drainingTo_.load(std::memory_order_relaxed);
             to != 0 && monotonicNs() >= self->drainEndsNs_.load(std::memory_order_relaxed)) {
             self->drainingTo_.store(0, std::memory_order_relaxed);
             self->queuedFrames_.store(to, std::memory_order_relaxed);
             self->setBudget(to);
         }
-        self->wakeups_.tick();
         if (!self->raised_) {
             // Once, before the first chunk is heard.
             self->raised_ = true;

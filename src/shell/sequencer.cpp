@@ -1,7 +1,5 @@
 #include "shell/sequencer.h"
 
-#include "audio/audio_system.h"
-#include "audio/sound.h"
 #include "core/step_player.h"
 #include "core/step_rule.h"
 #include "shell/control_states.h"
@@ -29,16 +27,8 @@ Sequencer::Sequencer(Form1& form) : form_(form) {
     connect(form_.timBpm, &StepTimer::timeout, this, &Sequencer::timBpm_Timer);
     connect(form_.cmdPlay, &QPushButton::clicked, this,
             [this] { userAction(form_, [this] { cmdPlay_Click(); }); });
-    connect(form_.cmdStop, &QPushButton::clicked, this, [this] {
-        userAction(form_, [this] {
-            cmdStop_Click();
-            // What the output has queued but not yet played is the loop's, and a
-            // stop is heard at once, however deep the queue had grown.
-            auto& device = form_.session().soundDevice;
-            if (device && !form_.session().exporting())
-                device->driver().shallow(true);
-        });
-    });
+    connect(form_.cmdStop, &QPushButton::clicked, this,
+            [this] { userAction(form_, [this] { cmdStop_Click(); }); });
     connect(form_.SldBPM, &QSlider::valueChanged, this,
             [this] { userAction(form_, [this] { SldBPM_Change(); }); });
     connect(form_.txtBPM, &QLineEdit::textChanged, this,
