@@ -14,10 +14,10 @@
 
 namespace zb::audio {
 
-// The server-side buffer, sized by measurement (README's figures): with one busy loop per
-// core it never ran dry, and a Play still reaches the sink's monitor within 25 ms. The
-// server asks for a chunk whenever that much room is free, which sets how often the main
-// loop wakes (150 times a second).
+// The server-side buffer at rest and for a Play, sized by measurement (README's figures): a
+// Play reaches the sink's monitor within 25 ms. The server asks for a chunk whenever that
+// much room is free, which sets how often the main loop is asked for sound (86 times a
+// second).
 inline constexpr int64_t kPulseBufferFrames = 1024;
 inline constexpr int64_t kPulseChunkFrames = 512;
 // While the steps run (a loop or an export) every step is queued ahead by the step clock,
