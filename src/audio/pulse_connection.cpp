@@ -36,6 +36,17 @@ bool PulseConnection::connect(const char* clientName, std::atomic<bool>* lost) {
     }
 }
 
+bool PulseConnection::awaitReady(pa_stream* stream) {
+    for (;;) {
+        const pa_stream_state_t state = pa_stream_get_state(stream);
+        if (state == PA_STREAM_READY)
+            return true;
+        if (!PA_STREAM_IS_GOOD(state))
+            return false;
+        pa_threaded_mainloop_wait(loop_);
+    }
+}
+
 void PulseConnection::await(pa_operation* op) {
     if (op == nullptr)
         return;

@@ -3,8 +3,8 @@
 // connection's objects holds the main loop's lock (PulseLock); the callbacks run on the
 // main-loop thread with that lock already held.
 //
-// Threads: connect(), await() and the destructor on the UI thread (await() with the lock
-// held); loop() and context() anywhere under the lock.
+// Threads: connect(), the waits and the destructor on the UI thread (the waits with the
+// lock held); loop() and context() anywhere under the lock.
 #pragma once
 
 #include <pulse/pulseaudio.h>
@@ -39,6 +39,9 @@ public:
     bool connect(const char* clientName, std::atomic<bool>* lost = nullptr);
     // Waits for an operation started under the lock, which the caller holds.
     void await(pa_operation* op);
+    // Waits, under the lock, until a stream being connected is ready; false when it fails.
+    // The stream's state callback must signal the main loop.
+    bool awaitReady(pa_stream* stream);
 
     pa_threaded_mainloop* loop() const { return loop_; }
     pa_context* context() const { return context_; }

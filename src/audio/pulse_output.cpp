@@ -69,14 +69,8 @@ public:
             static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
         if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0)
             throw SoundError(kErrNoDriver, "the output stream could not be connected");
-        for (;;) {
-            const pa_stream_state_t state = pa_stream_get_state(stream_);
-            if (state == PA_STREAM_READY)
-                break;
-            if (!PA_STREAM_IS_GOOD(state))
-                throw SoundError(kErrNoDriver, "the output stream did not become ready");
-            pa_threaded_mainloop_wait(loop_);
-        }
+        if (!pulse_->awaitReady(stream_))
+            throw SoundError(kErrNoDriver, "the output stream did not become ready");
         if (const pa_buffer_attr* got = pa_stream_get_buffer_attr(stream_)) {
             queuedFrames_.store(got->tlength / kFrameBytes, std::memory_order_relaxed);
             chunkFrames_.store(std::max<int64_t>(1, got->minreq / kFrameBytes),

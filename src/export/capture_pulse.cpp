@@ -121,14 +121,7 @@ public:
         if (pa_stream_connect_record(stream_, source.empty() ? nullptr : source.c_str(), &attr,
                                      flags) < 0)
             return false;
-        for (;;) {
-            const pa_stream_state_t state = pa_stream_get_state(stream_);
-            if (state == PA_STREAM_READY)
-                return true;
-            if (!PA_STREAM_IS_GOOD(state))
-                return false;
-            pa_threaded_mainloop_wait(pulse_->loop());
-        }
+        return pulse_->awaitReady(stream_);
     }
 
     bool start() override { return !lost_.load(std::memory_order_relaxed); }
