@@ -122,6 +122,33 @@ protected:
     }
 
     QString target(const QString& name) { return QDir(fx->tempDir).filePath(name); }
+
+    // Closes the window ten steps into an export whose take then ends while "Quit Without
+    // Saving ?" is up, answered with `answer` (and a Save As with `saveAs`, unless empty).
+    struct ClosedDuringTake {
+        QString take;                 // the take's path before the window closed
+        size_t shownWhileAsked = 99;  // messages and save dialogs that came over the question
+    };
+    ClosedDuringTake closeWhileTheTakeEnds(MsgResult answer, const QString& saveAs) {
+        loadClick(0);
+        form().cmdStartRecord->click();
+        step(10);
+        dialogs().clear();
+        dialogs().messageAnswers.push_back(answer);
+        if (!saveAs.isEmpty())
+            dialogs().saveAnswers.push_back(target(saveAs));
+        ClosedDuringTake closed;
+        closed.take = exporter().takePath;
+        dialogs().onMessage = [&](const test::MessageRecord& m) {
+            if (m.text != "Quit Without Saving ?")
+                return;
+            runExport();
+            closed.shownWhileAsked = dialogs().messages.size() + dialogs().saves.size();
+        };
+        form().close();
+        dialogs().onMessage = nullptr;
+        return closed;
+    }
     void exportOnTheOutputsClock(int64_t inputDelay);
 
     test::SyntheticInput input;
@@ -498,31 +525,16 @@ TEST_F(ExportTest, ATakeThatEndsWhileTheQuitQuestionIsUpWaitsForTheAnswer) {
     for (const MsgResult answer : {MsgResult::No, MsgResult::Cancel, MsgResult::Yes}) {
         SCOPED_TRACE(static_cast<int>(answer));
         build(&input);
-        loadClick(0);
-        form().cmdStartRecord->click();
-        step(10);
-        dialogs().clear();
-        dialogs().messageAnswers.push_back(answer);
-        if (answer != MsgResult::Yes)
-            dialogs().saveAnswers.push_back(target("ended meanwhile"));
-        size_t savesWhileAsked = 99;
-        dialogs().onMessage = [&](const test::MessageRecord& m) {
-            if (m.text != "Quit Without Saving ?")
-                return;
-            runExport();
-            savesWhileAsked = dialogs().saves.size();
-        };
-        const QString take = exporter().takePath;
-        form().close();
-        dialogs().onMessage = nullptr;
-        EXPECT_EQ(savesWhileAsked, 0u);
+        const ClosedDuringTake closed =
+            closeWhileTheTakeEnds(answer, answer != MsgResult::Yes ? "ended meanwhile" : "");
+        EXPECT_EQ(closed.shownWhileAsked, 0u);
         EXPECT_FALSE(exporter().exporting());
         EXPECT_EQ(dialogs().messages.size(), 1u);  // no failure message
         EXPECT_EQ(form().unloaded(), answer != MsgResult::Cancel);
         EXPECT_EQ(dialogs().saves.size(), answer == MsgResult::Yes ? 0u : 1u);
         EXPECT_EQ(exporter().takeSaved, answer != MsgResult::Yes);
         EXPECT_EQ(test::readWav(target("ended meanwhile.Wav")).ok, answer != MsgResult::Yes);
-        EXPECT_FALSE(QFile::exists(take));
+        EXPECT_FALSE(QFile::exists(closed.take));
     }
 }
 
@@ -533,21 +545,7 @@ TEST_F(ExportTest, NoMessageOfTheTakesEndOpensOverTheQuitQuestion) {
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     const QByteArray oldTmp = qgetenv("TMPDIR");
     qputenv("TMPDIR", QFile::encodeName(fx->tempDir));
-    loadClick(0);
-    form().cmdStartRecord->click();
-    step(10);
-    dialogs().clear();
-    dialogs().messageAnswers.push_back(MsgResult::Cancel);
-    dialogs().saveAnswers.push_back(target("kept"));
-    size_t shownWhileAsked = 99;
-    dialogs().onMessage = [&](const test::MessageRecord& m) {
-        if (m.text != "Quit Without Saving ?")
-            return;
-        runExport();
-        shownWhileAsked = dialogs().messages.size() + dialogs().saves.size();
-    };
-    form().close();
-    dialogs().onMessage = nullptr;
+    const size_t shownWhileAsked = closeWhileTheTakeEnds(MsgResult::Cancel, "kept").shownWhileAsked;
     qputenv("TMPDIR", oldTmp);
     EXPECT_EQ(shownWhileAsked, 0u);
     ASSERT_EQ(dialogs().messages.size(), 2u);
