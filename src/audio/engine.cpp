@@ -119,7 +119,12 @@ void Engine::setGain(int32_t voice, float left, float right) {
 
 void Engine::queue(const Command& c) {
     batch_.push_back(c);
-    if (uncommitted_++ == 0 && scheduler_)
+    if (uncommitted_++ == 0 && scheduler_ && schedulerHeld_ == 0)
+        scheduler_();
+}
+
+void Engine::releaseCommitScheduler() {
+    if (--schedulerHeld_ == 0 && uncommitted_ > 0 && scheduler_)
         scheduler_();
 }
 

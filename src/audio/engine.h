@@ -94,6 +94,11 @@ public:
     // owner can arrange a commit after the current event (the Qt shell posts one).
     void setCommitScheduler(std::function<void()> scheduler);
     bool hasUncommitted() const { return uncommitted_ > 0; }
+    // UI thread. Between the two, the caller commits what it queues itself (a step commits
+    // on its own frame), so no commit is arranged for it. What is still uncommitted at the
+    // last release, as after a call that threw, gets the usual arranged commit.
+    void holdCommitScheduler() { ++schedulerHeld_; }
+    void releaseCommitScheduler();
     // UI thread. Called by commit() before a batch goes to the audio thread, so that a
     // resting output starts again first.
     void setWakeHook(std::function<void()> wake) { wake_ = std::move(wake); }
@@ -177,6 +182,7 @@ private:
     uint64_t committedBatches_ = 0;
     uint32_t generations_ = 0;
     int uncommitted_ = 0;
+    int schedulerHeld_ = 0;
     std::function<void()> scheduler_;
     std::function<void()> wake_;
 

@@ -7,6 +7,16 @@
 
 namespace zb {
 
+StepPlayer::StepScope::StepScope(Session& session) : device_(session.soundDevice) {
+    if (device_)
+        device_->engine().holdCommitScheduler();
+}
+
+StepPlayer::StepScope::~StepScope() {
+    if (device_)
+        device_->engine().releaseCommitScheduler();
+}
+
 void StepPlayer::stopAll() {
     using Field = std::shared_ptr<audio::SoundBuffer> VoiceState::*;
     for (Field field : {&VoiceState::mainBuffer, &VoiceState::subBuffer, &VoiceState::lowBuffer}) {

@@ -6,14 +6,33 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 namespace zb {
 
+namespace audio {
+class SoundDevice;
+}
 class Session;
 
 class StepPlayer {
 public:
     explicit StepPlayer(Session& session) : session_(session) {}
+
+    // Held from a step's first buffer call to its commit(): the step hands its batch over
+    // itself, on its own frame, so the engine arranges no commit after the event (one event
+    // less on the UI thread at every step). A step cut short by a refusal still gets one.
+    class StepScope {
+    public:
+        explicit StepScope(Session& session);
+        ~StepScope();
+        StepScope(const StepScope&) = delete;
+        StepScope& operator=(const StepScope&) = delete;
+
+    private:
+        std::shared_ptr<audio::SoundDevice> device_;
+    };
+    [[nodiscard]] StepScope stepScope() { return StepScope(session_); }
 
     // Stops every buffer and rewinds it: every main buffer, then every sub buffer, then
     // every low buffer. A buffer that refuses does not keep the others sounding.

@@ -180,6 +180,7 @@ void Exporter::commitStep() {
 }
 
 void Exporter::ExportStep() {
+    const auto scope = player_.stepScope();
     player_.stopAll();
     window_.readVoiceSettings();
     if (!captureStarted) {

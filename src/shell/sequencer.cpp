@@ -37,6 +37,7 @@ Sequencer::Sequencer(Form1& form) : form_(form) {
 
 void Sequencer::PlayStep() {
     Session& session = form_.session();
+    const auto scope = form_.stepPlayer().stepScope();
     StopAllBuffers();
     for (int16_t v = 0; v < Form1::kVoices; ++v) ReadVoiceSettings(v);
     const int16_t step = session.currentStep;

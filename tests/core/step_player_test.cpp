@@ -56,6 +56,23 @@ TEST(StepPlayer, PlaysAStepOnItsFrameAndStopsEveryBuffer) {
     player.stopAll();
     player.commit(-1);
     EXPECT_EQ(peak(driver->render(1024), 256, 2048), 0.0f);
+
+    // A step that commits itself arranges no other commit; one cut short still gets one.
+    int arranged = 0;
+    session.soundDevice->engine().setCommitScheduler([&arranged] { ++arranged; });
+    {
+        const auto scope = player.stepScope();
+        player.stopAll();
+        player.play(1);
+        player.commit(-1);
+    }
+    EXPECT_EQ(arranged, 0);
+    {
+        const auto scope = player.stepScope();
+        player.stopAll();
+    }
+    EXPECT_EQ(arranged, 1);
+    EXPECT_TRUE(session.soundDevice->engine().hasUncommitted());
 }
 
 }  // namespace
