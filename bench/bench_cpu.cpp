@@ -32,6 +32,7 @@
 #include "core/services.h"
 #include "shell/dialogs.h"
 #include "shell/form1.h"
+#include "shell/look.h"
 #include "shell/sequencer.h"
 #include "shell/voices.h"
 #include "support/bench_support.h"
@@ -131,7 +132,10 @@ int main(int argc, char** argv) {
     QTemporaryDir home;
     // Start-up writes the document type registration: keep it out of the real home.
     qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
+    // The window reaches the X server as the program's does.
+    const bool socketRepaints = zb::look::SendRepaintsOverSocket();
     QApplication app(argc, argv);
+    zb::look::ForgetRepaintsOverSocket(socketRepaints);
     const QString kitDir =
         argc > 1 ? QString::fromLocal8Bit(argv[1]) : QCoreApplication::applicationDirPath();
     const double playSeconds = argc > 2 ? std::max(2.0, std::atof(argv[2])) : 10.0;

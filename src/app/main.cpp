@@ -14,12 +14,15 @@
 #include "registry/program_location.h"
 #include "shell/dialogs.h"
 #include "shell/form1.h"
+#include "shell/look.h"
 
 int main(int argc, char** argv) {
     // A file-size limit (a quota, ulimit -f) must make a write fail, which every writer
     // reports, rather than end the program with a take still in memory.
     std::signal(SIGXFSZ, SIG_IGN);
+    const bool socketRepaints = zb::look::SendRepaintsOverSocket();
     QApplication app(argc, argv);
+    zb::look::ForgetRepaintsOverSocket(socketRepaints);
     QApplication::setApplicationName(QStringLiteral("Zembrola"));
     // The command line is not read: a document path starts the same empty window.
 

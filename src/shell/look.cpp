@@ -1,6 +1,7 @@
 #include "shell/look.h"
 
 #include <QPainter>
+#include <QtGlobal>
 
 namespace zb::look {
 
@@ -56,6 +57,22 @@ QImage windowIconImage() {
         }
     }
     return image;
+}
+
+namespace {
+constexpr char kNoSharedMemory[] = "QT_XCB_NO_MITSHM";
+}
+
+bool SendRepaintsOverSocket() {
+    if (qEnvironmentVariableIsSet(kNoSharedMemory))
+        return false;
+    qputenv(kNoSharedMemory, "1");
+    return true;
+}
+
+void ForgetRepaintsOverSocket(bool chosenHere) {
+    if (chosenHere)
+        qunsetenv(kNoSharedMemory);
 }
 
 }  // namespace zb::look

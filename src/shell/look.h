@@ -51,4 +51,14 @@ double windowFontPoints(const std::function<bool(double points)>& fits);
 // the window's own colours.
 QImage windowIconImage();
 
+// Before the QApplication is made: on X11 the window's repaints go to the server over its
+// socket instead of shared memory, unless the user has chosen (QT_XCB_NO_MITSHM is set).
+// Through shared memory Qt waits for the server before it repaints a span it sent last
+// time, and the step marker repaints such spans at every step: that wait was a third of
+// the program's CPU while playing, the copy of a few narrow spans costs far less. True when
+// this call made the choice.
+bool SendRepaintsOverSocket();
+// After the QApplication is made: programs started from this one do not inherit it.
+void ForgetRepaintsOverSocket(bool chosenHere);
+
 }  // namespace zb::look
